@@ -1,0 +1,89 @@
+# Convenience entry points. CMake does the real work; see README.md.
+
+SHELL := /bin/bash
+.SHELLFLAGS := -eu -o pipefail -c
+
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
+
+BUILD_DIR := build
+ASAN_DIR := build-asan
+FUZZ_DIR := build-fuzz
+BENCH_DIR := build-bench
+
+SOURCE_DIRS := $(wildcard src tests bench fuzz)
+FIND_SOURCES := find $(SOURCE_DIRS) -type f \( -name '*.cpp' -o -name '*.h' \) -print0
+
+# Headless test environment: Qt renders offscreen, SDL plays into nowhere.
+TEST_ENV := QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy
+CTEST := ctest --output-on-failure -j2 --timeout 300
+
+# Qt and fontconfig keep global caches alive until exit on purpose, which
+# LeakSanitizer reports as leaks; only address and UB errors are of interest.
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+.PHONY: all deps build run test test-sanitize fuzz bench format format-check clean
+
+all: build
+
+deps:
+	scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) --parallel $(JOBS)
+
+run: build
+	@if [[ -z "$${DISPLAY:-}" && -z "$${WAYLAND_DISPLAY:-}" && -z "$${QT_QPA_PLATFORM:-}" ]]; then \
+	    echo "No display found (DISPLAY and WAYLAND_DISPLAY are unset)."; \
+	    echo "To run without a desktop session, use: xvfb-run make run"; \
+	    exit 1; \
+	fi
+	$(BUILD_DIR)/src/app/marlet
+
+test: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DMARLET_WERROR=ON -DMARLET_BUILD_TESTS=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) --parallel $(JOBS)
+	cd $(BUILD_DIR) && $(TEST_ENV) $(CTEST)
+
+test-sanitize: deps
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	    -DMARLET_SANITIZE=ON -DMARLET_WERROR=ON -DMARLET_BUILD_TESTS=ON \
+	    -DMARLET_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(ASAN_DIR) --parallel $(JOBS)
+	cd $(ASAN_DIR) && $(TEST_ENV) $(SANITIZER_ENV) $(CTEST)
+
+# Replays the checked-in corpus and the test fixtures, then fuzzes for
+# FUZZ_SECONDS. New inputs go to a scratch copy so fuzz/corpus only changes
+# when someone adds files to it deliberately. Crashes land in crash-* files.
+fuzz: deps
+	mkdir -p fuzz/corpus
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+	    -DMARLET_BUILD_FUZZ=ON -DMARLET_BUILD_TESTS=OFF -DMARLET_BUILD_BENCH=OFF \
+	    -DMARLET_SANITIZE=ON -DMARLET_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) --parallel $(JOBS) --target fuzz_decoder
+	$(FUZZ_DIR)/fuzz/fuzz_decoder -runs=0 tests/data fuzz/corpus
+	scratch="$$(mktemp -d)"; \
+	trap 'rm -rf "$$scratch"' EXIT; \
+	cp -R fuzz/corpus/. "$$scratch"/; \
+	$(FUZZ_DIR)/fuzz/fuzz_decoder -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
+	    -rss_limit_mb=4096 -timeout=20 "$$scratch" tests/data
+
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DMARLET_BUILD_TESTS=OFF -DMARLET_BUILD_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target bench_engine
+	SDL_AUDIODRIVER=dummy QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" \
+	    $(BENCH_DIR)/bench/bench_engine
+
+format:
+	$(FIND_SOURCES) | xargs -0 -r clang-format -i
+
+format-check:
+	$(FIND_SOURCES) | xargs -0 -r clang-format --dry-run -Werror
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR) $(BENCH_DIR)

@@ -1,0 +1,157 @@
+#include "audio_engine.h"
+
+#include "engine_worker.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+namespace Marlet::Audio {
+
+namespace {
+
+QMutex& liveEnginesMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+std::vector<AudioEngine*>& liveEngines()
+{
+    static std::vector<AudioEngine*> engines;
+    return engines;
+}
+
+void finishAllAtExit()
+{
+    AudioEngine::finishAllRecordings();
+}
+
+} // namespace
+
+AudioEngine::AudioEngine(QObject* parent)
+    : QObject(parent), m_shared(std::make_shared<EngineShared>())
+{
+    m_thread.setObjectName(QStringLiteral("marlet-audio"));
+    m_worker = new EngineWorker(m_shared);
+    m_worker->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+
+    connect(m_worker, &EngineWorker::stateChanged, this, &AudioEngine::setState);
+    connect(m_worker, &EngineWorker::opened, this, [this](const QString& path, qint64 duration) {
+        m_fileName = path;
+        m_durationMs = duration;
+        Q_EMIT opened(duration);
+    });
+    connect(m_worker, &EngineWorker::failed, this, &AudioEngine::failed);
+    connect(m_worker, &EngineWorker::endOfMedia, this, &AudioEngine::endOfMedia);
+    connect(m_worker, &EngineWorker::recordingSaved, this, &AudioEngine::recordingSaved);
+    m_thread.start();
+
+    static const bool registered = [] { return std::atexit(finishAllAtExit) == 0; }();
+    Q_UNUSED(registered);
+    QMutexLocker lock(&liveEnginesMutex());
+    liveEngines().push_back(this);
+}
+
+AudioEngine::~AudioEngine()
+{
+    {
+        QMutexLocker lock(&liveEnginesMutex());
+        auto& engines = liveEngines();
+        engines.erase(std::remove(engines.begin(), engines.end(), this), engines.end());
+    }
+    QMetaObject::invokeMethod(m_worker, &EngineWorker::shutdown, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+}
+
+void AudioEngine::finishAllRecordings()
+{
+    QMutexLocker lock(&liveEnginesMutex());
+    for (AudioEngine* engine : liveEngines())
+        engine->finishRecordingNow();
+}
+
+void AudioEngine::finishRecordingNow()
+{
+    if (QThread::currentThread() == &m_thread || !m_thread.isRunning())
+        return;
+    QMetaObject::invokeMethod(m_worker, &EngineWorker::finishRecording,
+                              Qt::BlockingQueuedConnection);
+}
+
+void AudioEngine::setState(State state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    if (state == State::NotOpen) {
+        m_fileName.clear();
+        m_durationMs = -1;
+    }
+    Q_EMIT stateChanged(state);
+}
+
+void AudioEngine::open(const QString& path)
+{
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, path] { w->open(path); });
+}
+
+void AudioEngine::play()
+{
+    QMetaObject::invokeMethod(m_worker, &EngineWorker::play);
+}
+
+void AudioEngine::pause()
+{
+    QMetaObject::invokeMethod(m_worker, &EngineWorker::pause);
+}
+
+void AudioEngine::resume()
+{
+    QMetaObject::invokeMethod(m_worker, &EngineWorker::resume);
+}
+
+void AudioEngine::stop()
+{
+    QMetaObject::invokeMethod(m_worker, &EngineWorker::stop);
+}
+
+void AudioEngine::seek(qint64 positionMs)
+{
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, positionMs] { w->seek(positionMs); });
+}
+
+void AudioEngine::close()
+{
+    QMetaObject::invokeMethod(m_worker, &EngineWorker::close);
+}
+
+void AudioEngine::record(const QString& path)
+{
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, path] { w->record(path); });
+}
+
+qint64 AudioEngine::positionMs() const
+{
+    qint64 position = m_shared->positionMs;
+    if (m_shared->advancing) {
+        // Between the engine's updates the position moves with the clock.
+        const qint64 sinceNs = steadyNowNs() - m_shared->positionSteadyNs;
+        position += std::clamp<qint64>(sinceNs / 1'000'000, 0, 1000);
+    }
+    if (m_durationMs >= 0 && m_state != State::Recording)
+        position = std::min(position, m_durationMs);
+    return position;
+}
+
+qint64 AudioEngine::firstSampleSteadyNs() const
+{
+    return m_shared->firstSampleSteadyNs;
+}
+
+} // namespace Marlet::Audio

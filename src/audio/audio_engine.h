@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+namespace Marlet::Audio {
+
+class EngineWorker;
+struct EngineShared;
+
+// The program's one sound device: plays a file, records into a file. Lives on the
+// thread that creates it (the owner's thread); every call returns at once and every
+// signal arrives on that thread. Decoding, disk and device work happen on the engine's
+// own thread, in the order the calls were made.
+class AudioEngine final : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class State { NotOpen, Stopped, Playing, Recording, Seeking, Paused };
+    Q_ENUM(State)
+
+    explicit AudioEngine(QObject* parent = nullptr);
+    // Completes a recording in progress and releases the devices; waits for the
+    // engine thread.
+    ~AudioEngine() override;
+
+    void open(const QString& path);
+    void play();   // from the start after stop() or after the end; resumes when paused
+    void pause();  // pauses playback or recording
+    void resume();
+    void stop();   // stops, back to the start; ends and saves a recording
+    void seek(qint64 positionMs);
+    void close();  // releases the file and the devices
+    // Records from the default input into `path` (.mp3 or .wav) until the next command.
+    void record(const QString& path);
+
+    State state() const { return m_state; }
+    QString fileName() const { return m_fileName; }
+    qint64 durationMs() const { return m_durationMs; }
+    // Playback position, or the length recorded so far while recording.
+    qint64 positionMs() const;
+
+    // When the first sample of the latest play() was handed to the device (steady clock,
+    // ns), 0 before that. For measurements.
+    qint64 firstSampleSteadyNs() const;
+
+    // Completes the recordings of every live engine; safe from any thread but an
+    // engine's own. Runs by itself when the process exits through exit().
+    static void finishAllRecordings();
+
+Q_SIGNALS:
+    void stateChanged(Marlet::Audio::AudioEngine::State state);
+    void opened(qint64 durationMs);
+    // Something could not be done; `message` is a sentence for the user.
+    void failed(const QString& message);
+    // The open file has played to its end: its last sample has gone to the device.
+    void endOfMedia();
+    // A recording was completed into `path`.
+    void recordingSaved(const QString& path, qint64 durationMs);
+
+private:
+    void setState(State state);
+    void finishRecordingNow();
+
+    QThread m_thread;
+    std::shared_ptr<EngineShared> m_shared;
+    EngineWorker* m_worker = nullptr; // owned by m_thread's lifetime, deleted on finish
+    State m_state = State::NotOpen;
+    QString m_fileName;
+    qint64 m_durationMs = -1;
+};
+
+} // namespace Marlet::Audio

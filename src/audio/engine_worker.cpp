@@ -1,0 +1,374 @@
+#include "engine_worker.h"
+
+#include <QDir>
+
+#include <algorithm>
+#include <chrono>
+
+namespace Marlet::Audio {
+
+namespace {
+
+// Audio kept waiting in the device, in ms: filled up to the high mark whenever it
+// drops to the low mark, so the engine wakes about twice a second while playing.
+constexpr qint64 kHighWaterMs = 1000;
+constexpr qint64 kLowWaterMs = 500;
+// Audio queued before the device starts, in ms: small, so sound starts at once.
+constexpr qint64 kStartMs = 60;
+constexpr qint64 kRecordPumpMs = 200;
+constexpr qint64 kChunkFrames = 4096;
+
+} // namespace
+
+qint64 steadyNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+EngineWorker::EngineWorker(std::shared_ptr<EngineShared> shared)
+    : m_shared(std::move(shared)), m_timer(this)
+{
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::CoarseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &EngineWorker::wake);
+}
+
+EngineWorker::~EngineWorker()
+{
+    shutdown();
+}
+
+void EngineWorker::shutdown()
+{
+    finishRecording();
+    m_timer.stop();
+    m_output.reset();
+    m_decoder.reset();
+    m_sdl.reset();
+}
+
+void EngineWorker::setState(State state)
+{
+    m_shared->advancing = state == State::Playing || state == State::Recording;
+    if (state == m_state)
+        return;
+    m_state = state;
+    Q_EMIT stateChanged(state);
+}
+
+bool EngineWorker::ensureSdl()
+{
+    if (!m_sdl)
+        m_sdl.emplace();
+    if (m_sdl->isUp())
+        return true;
+    const QString reason = m_sdl->error();
+    m_sdl.reset(); // tried again on the next command
+    Q_EMIT failed(QStringLiteral("No sound device is available (%1).").arg(reason));
+    return false;
+}
+
+qint64 EngineWorker::framesFor(qint64 ms) const
+{
+    return m_output ? ms * m_output->spec().freq / 1000 : 0;
+}
+
+void EngineWorker::scheduleWake(qint64 ms)
+{
+    m_timer.start(int(std::clamp<qint64>(ms, 0, 60000)));
+}
+
+void EngineWorker::haltOutput()
+{
+    if (!m_output)
+        return;
+    m_output->setPaused(true);
+    m_output->clearQueue();
+}
+
+void EngineWorker::publishPosition(quint32 queuedFrames)
+{
+    if (!m_output)
+        return;
+    const qint64 played = m_startFrame + m_framesQueued - qint64(queuedFrames);
+    m_shared->positionMs = played * 1000 / m_output->spec().freq;
+    m_shared->positionSteadyNs = steadyNowNs();
+}
+
+void EngineWorker::rewind(qint64 ms)
+{
+    haltOutput();
+    m_decoder->seek(ms);
+    m_startFrame = framesFor(ms);
+    m_framesQueued = 0;
+    m_atEnd = false;
+    m_draining = false;
+    publishPosition(0);
+}
+
+void EngineWorker::open(const QString& path)
+{
+    finishRecording();
+    haltOutput();
+    m_timer.stop();
+    m_decoder.reset();
+
+    QString error;
+    auto decoder = Decoder::open(path, &error);
+    if (!decoder) {
+        setState(State::NotOpen);
+        Q_EMIT failed(error);
+        return;
+    }
+    if (!ensureSdl()) {
+        setState(State::NotOpen);
+        return;
+    }
+    const int rate = decoder->outputRate();
+    const int channels = decoder->outputChannels();
+    if (!m_output || m_output->requestedRate() != rate ||
+        m_output->requestedChannels() != channels) {
+        m_output.reset();
+        m_output = SdlDevice::open(SdlDevice::Direction::Playback, rate, channels, &error);
+        if (!m_output) {
+            setState(State::NotOpen);
+            Q_EMIT failed(error);
+            return;
+        }
+        m_chunk.assign(size_t(kChunkFrames) * m_output->spec().channels, 0.0f);
+    }
+    decoder->setOutputFormat(m_output->spec().freq, m_output->spec().channels);
+    m_decoder = std::move(decoder);
+    rewind(0);
+    setState(State::Stopped);
+    Q_EMIT opened(path, m_decoder->info().durationMs);
+}
+
+void EngineWorker::fill(qint64 targetFrames)
+{
+    qint64 waiting = m_output->queuedFrames();
+    while (waiting < targetFrames) {
+        const qint64 frames = m_decoder->read(m_chunk.data(), kChunkFrames);
+        if (frames <= 0)
+            break;
+        const quint32 bytes = quint32(frames * m_output->bytesPerFrame());
+        if (!m_output->queue(m_chunk.data(), bytes))
+            break;
+        if (m_firstSampleDue) {
+            m_firstSampleDue = false;
+            m_shared->firstSampleSteadyNs = steadyNowNs();
+        }
+        m_framesQueued += frames;
+        waiting += frames;
+    }
+}
+
+void EngineWorker::play()
+{
+    if (m_recorder) {
+        finishRecording();
+        return;
+    }
+    if (!m_decoder) {
+        Q_EMIT failed(QStringLiteral("Nothing to play: no file is open."));
+        return;
+    }
+    if (m_state == State::Playing)
+        return;
+    if (m_state == State::Paused) {
+        resume();
+        return;
+    }
+    if (m_atEnd)
+        rewind(0);
+    m_shared->firstSampleSteadyNs = 0;
+    m_firstSampleDue = true;
+    fill(framesFor(kStartMs));
+    m_output->setPaused(false);
+    setState(State::Playing);
+    publishPosition(m_output->queuedFrames());
+    scheduleWake(0);
+}
+
+void EngineWorker::pause()
+{
+    if (m_state == State::Recording && m_recorder) {
+        m_recorder->setPaused(true);
+        m_recordingPaused = true;
+        pumpRecording();
+        setState(State::Paused);
+        return;
+    }
+    if (m_state != State::Playing)
+        return;
+    m_output->setPaused(true);
+    m_timer.stop();
+    publishPosition(m_output->queuedFrames());
+    setState(State::Paused);
+}
+
+void EngineWorker::resume()
+{
+    if (m_state != State::Paused)
+        return;
+    if (m_recorder && m_recordingPaused) {
+        m_recorder->setPaused(false);
+        m_recordingPaused = false;
+        setState(State::Recording);
+        scheduleWake(kRecordPumpMs);
+        return;
+    }
+    m_output->setPaused(false);
+    setState(State::Playing);
+    scheduleWake(0);
+}
+
+void EngineWorker::stop()
+{
+    finishRecording();
+    m_timer.stop();
+    if (!m_decoder) {
+        setState(State::NotOpen);
+        return;
+    }
+    rewind(0);
+    setState(State::Stopped);
+}
+
+void EngineWorker::seek(qint64 positionMs)
+{
+    finishRecording();
+    if (!m_decoder)
+        return;
+    const State resumeAs = m_state == State::Playing ? State::Playing : m_state;
+    const qint64 duration = m_decoder->info().durationMs;
+    if (duration >= 0)
+        positionMs = qMin(positionMs, duration);
+    setState(State::Seeking);
+    rewind(qMax<qint64>(0, positionMs));
+    if (resumeAs == State::Playing) {
+        fill(framesFor(kStartMs));
+        m_output->setPaused(false);
+        scheduleWake(0);
+    }
+    setState(resumeAs);
+}
+
+void EngineWorker::close()
+{
+    finishRecording();
+    m_timer.stop();
+    m_output.reset();
+    m_decoder.reset();
+    m_shared->positionMs = 0;
+    setState(State::NotOpen);
+}
+
+void EngineWorker::record(const QString& path)
+{
+    finishRecording();
+    m_timer.stop();
+    if (m_decoder)
+        rewind(0);
+    QString error;
+    if (ensureSdl())
+        m_recorder = Recorder::start(path, &error);
+    if (!m_recorder) {
+        setState(m_decoder ? State::Stopped : State::NotOpen);
+        if (!error.isEmpty())
+            Q_EMIT failed(error);
+        return;
+    }
+    m_recordingPaused = false;
+    m_shared->positionMs = 0;
+    m_shared->positionSteadyNs = steadyNowNs();
+    setState(State::Recording);
+    scheduleWake(kRecordPumpMs);
+}
+
+void EngineWorker::finishRecording()
+{
+    if (!m_recorder)
+        return;
+    std::unique_ptr<Recorder> recorder = std::move(m_recorder);
+    const bool complete = recorder->finish();
+    const QString path = recorder->path();
+    const qint64 ms = recorder->recordedMs();
+    const QString error = recorder->error();
+    recorder.reset();
+    m_recordingPaused = false;
+    setState(m_decoder ? State::Stopped : State::NotOpen);
+    if (!complete) {
+        Q_EMIT failed(QStringLiteral("The recording \"%1\" stopped early: %2. The first %3 s "
+                                     "are saved.")
+                          .arg(QDir::toNativeSeparators(path), error)
+                          .arg(double(ms) / 1000.0, 0, 'f', 1));
+    }
+    Q_EMIT recordingSaved(path, ms);
+}
+
+void EngineWorker::pumpRecording()
+{
+    if (!m_recorder)
+        return;
+    if (!m_recorder->pump()) {
+        finishRecording();
+        return;
+    }
+    m_shared->positionMs = m_recorder->recordedMs();
+    m_shared->positionSteadyNs = steadyNowNs();
+}
+
+void EngineWorker::reachEnd()
+{
+    m_output->setPaused(true);
+    m_atEnd = true;
+    m_draining = false;
+    publishPosition(0);
+    setState(State::Stopped);
+    Q_EMIT endOfMedia();
+}
+
+void EngineWorker::wake()
+{
+    if (m_state == State::Recording) {
+        pumpRecording();
+        if (m_recorder)
+            scheduleWake(kRecordPumpMs);
+        return;
+    }
+    if (m_state != State::Playing || !m_output)
+        return;
+    if (m_output->isLost()) {
+        haltOutput();
+        m_output.reset();
+        m_decoder.reset();
+        setState(State::NotOpen);
+        Q_EMIT failed(QStringLiteral("The sound device went away; playback has stopped."));
+        return;
+    }
+    if (!m_decoder->atEnd())
+        fill(framesFor(kHighWaterMs));
+    const quint32 waiting = m_output->queuedFrames();
+    publishPosition(waiting);
+    const qint64 waitingMs = qint64(waiting) * 1000 / m_output->spec().freq;
+    if (!m_decoder->atEnd()) {
+        scheduleWake(waitingMs - kLowWaterMs);
+        return;
+    }
+    if (waiting > 0) {
+        scheduleWake(waitingMs);
+        return;
+    }
+    // The device has taken the last sample; it plays out within one period.
+    if (!m_draining) {
+        m_draining = true;
+        scheduleWake(m_output->periodMs());
+        return;
+    }
+    reachEnd();
+}
+
+} // namespace Marlet::Audio

@@ -1,0 +1,88 @@
+#include "recorder.h"
+
+namespace Marlet::Audio {
+
+namespace {
+
+constexpr int kCaptureRate = 44100;
+constexpr int kCaptureChannels = 2;
+constexpr size_t kBufferSamples = 32 * 1024;
+
+} // namespace
+
+Recorder::Recorder(QString path, std::unique_ptr<SdlDevice> device,
+                   std::unique_ptr<RecordingSink> sink)
+    : m_path(std::move(path)), m_device(std::move(device)), m_sink(std::move(sink)),
+      m_rate(m_device->spec().freq), m_buffer(kBufferSamples)
+{
+}
+
+Recorder::~Recorder()
+{
+    finish();
+}
+
+std::unique_ptr<Recorder> Recorder::start(const QString& path, QString* error)
+{
+    // Checks the name before touching the device, so a wrong name says so.
+    if (!RecordingSink::acceptsName(path, error))
+        return {};
+    auto device =
+        SdlDevice::open(SdlDevice::Direction::Capture, kCaptureRate, kCaptureChannels, error);
+    if (!device)
+        return {};
+    const SDL_AudioSpec& spec = device->spec();
+    auto sink = RecordingSink::create(path, spec.freq, spec.channels, error);
+    if (!sink)
+        return {};
+    std::unique_ptr<Recorder> recorder(
+        new Recorder(path, std::move(device), std::move(sink)));
+    recorder->m_device->setPaused(false);
+    return recorder;
+}
+
+bool Recorder::pump()
+{
+    if (m_finished)
+        return false;
+    const int channels = m_device->spec().channels;
+    const quint32 chunkBytes =
+        quint32(m_buffer.size() / size_t(channels) * size_t(channels) * sizeof(qint16));
+    for (;;) {
+        const quint32 got = m_device->dequeue(m_buffer.data(), chunkBytes);
+        const qint64 frames = qint64(got / sizeof(qint16)) / channels;
+        if (frames > 0 && !m_sink->write(m_buffer.data(), frames))
+            return false;
+        m_sinceCheckpoint += frames;
+        if (got < chunkBytes)
+            break;
+    }
+    if (m_sinceCheckpoint >= m_device->spec().freq) {
+        m_sink->checkpoint();
+        m_sinceCheckpoint = 0;
+    }
+    return m_sink->error().isEmpty();
+}
+
+void Recorder::setPaused(bool paused)
+{
+    m_device->setPaused(paused);
+}
+
+bool Recorder::finish()
+{
+    if (m_finished)
+        return m_sink->error().isEmpty();
+    m_device->setPaused(true);
+    pump();
+    m_finished = true;
+    m_device.reset();
+    return m_sink->finish();
+}
+
+qint64 Recorder::recordedMs() const
+{
+    return m_sink->framesWritten() * 1000 / m_rate;
+}
+
+} // namespace Marlet::Audio

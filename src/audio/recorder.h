@@ -1,0 +1,45 @@
+#pragma once
+
+#include "recording_sink.h"
+#include "sdl_device.h"
+
+#include <memory>
+#include <vector>
+
+namespace Marlet::Audio {
+
+// Captures from the default input device into a RecordingSink. Engine thread only;
+// pump() must be called regularly (SDL keeps the captured audio until then).
+class Recorder
+{
+public:
+    static std::unique_ptr<Recorder> start(const QString& path, QString* error);
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // Moves captured audio into the file. False once writing has failed; the recording
+    // must then be finished.
+    bool pump();
+    void setPaused(bool paused);
+    // Stops capturing, writes what is left and completes the file. Returns false when
+    // the file could not be written in full; what was written stays valid.
+    bool finish();
+
+    const QString& path() const { return m_path; }
+    qint64 recordedMs() const;
+    QString error() const { return m_sink->error(); }
+
+private:
+    Recorder(QString path, std::unique_ptr<SdlDevice> device, std::unique_ptr<RecordingSink> sink);
+
+    QString m_path;
+    std::unique_ptr<SdlDevice> m_device;
+    std::unique_ptr<RecordingSink> m_sink;
+    int m_rate;
+    std::vector<qint16> m_buffer;
+    qint64 m_sinceCheckpoint = 0; // frames
+    bool m_finished = false;
+};
+
+} // namespace Marlet::Audio
