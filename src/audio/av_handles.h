@@ -73,4 +73,7 @@ using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 // FFmpeg error code as readable text.
 QString avErrorText(int errnum);
 
+// Keeps FFmpeg from printing to stderr: the program reports problems itself. Any thread.
+void silenceFfmpegLog();
+
 } // namespace Marlet::Audio

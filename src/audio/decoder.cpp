@@ -73,6 +73,7 @@ std::unique_ptr<Decoder> Decoder::open(const QString& path, QString* error)
 std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, const QString& name,
                                        QString* error)
 {
+    silenceFfmpegLog();
     if (device->size() == 0) {
         *error = cannotPlay(name, QStringLiteral("the file is empty"));
         return {};

@@ -20,8 +20,7 @@ constexpr int kMaxFrameSamples = 1 << 20;
 
 bool startsWithId3(QIODevice* device)
 {
-    const QByteArray head = device->peek(3);
-    return head == "ID3";
+    return device->seek(0) && device->peek(3) == "ID3";
 }
 
 } // namespace
@@ -63,12 +62,14 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(QIODevice* device, Failure* fai
     *failure = Failure::NotAudio;
     if (!source->openInput(device, nullptr, detail)) {
         // An ID3v2 tag bigger than the probe window hides the MPEG frames behind it.
-        if (!startsWithId3(device) ||
-            !source->openInput(device, av_find_input_format("mp3"), detail))
+        if (!startsWithId3(device))
             return {};
+        if (!source->openInput(device, av_find_input_format("mp3"), detail)) {
+            *failure = Failure::Damaged; // tagged as MP3, but no frames follow
+            return {};
+        }
     }
     AVFormatContext* fmt = source->m_format.get();
-    fmt->flags |= AVFMT_FLAG_DISCARD_CORRUPT;
     if (const int err = avformat_find_stream_info(fmt, nullptr); err < 0) {
         *failure = Failure::Damaged;
         *detail = avErrorText(err);
