@@ -46,6 +46,8 @@ AudioEngine::AudioEngine(QObject* parent)
         m_durationMs = duration;
         Q_EMIT opened(duration);
     });
+    connect(m_worker, &EngineWorker::durationFound, this,
+            [this](qint64 duration) { m_durationMs = duration; });
     connect(m_worker, &EngineWorker::failed, this, &AudioEngine::failed);
     connect(m_worker, &EngineWorker::endOfMedia, this, &AudioEngine::endOfMedia);
     connect(m_worker, &EngineWorker::recordingSaved, this, &AudioEngine::recordingSaved);

@@ -41,6 +41,7 @@ public:
 
     State state() const { return m_state; }
     QString fileName() const { return m_fileName; }
+    // As the file claims until it has been played through once, then as found; -1 unknown.
     qint64 durationMs() const { return m_durationMs; }
     // Playback position, or the length recorded so far while recording.
     qint64 positionMs() const;

@@ -142,8 +142,9 @@ void EngineWorker::open(const QString& path)
     decoder->setOutputFormat(m_output->spec().freq, m_output->spec().channels);
     m_decoder = std::move(decoder);
     rewind(0);
+    m_durationMs = m_decoder->info().durationMs;
     setState(State::Stopped);
-    Q_EMIT opened(path, m_decoder->info().durationMs);
+    Q_EMIT opened(path, m_durationMs);
 }
 
 void EngineWorker::fill(qint64 targetFrames)
@@ -327,6 +328,12 @@ void EngineWorker::reachEnd()
     m_atEnd = true;
     m_draining = false;
     publishPosition(0);
+    // Containers often guess the length (MP3 counts encoder delay and padding); once
+    // played through, the true length is known.
+    if (m_startFrame == 0 && m_shared->positionMs != m_durationMs) {
+        m_durationMs = m_shared->positionMs;
+        Q_EMIT durationFound(m_durationMs);
+    }
     setState(State::Stopped);
     Q_EMIT endOfMedia();
 }

@@ -49,6 +49,8 @@ Q_SIGNALS:
     void stateChanged(Marlet::Audio::AudioEngine::State state);
     void opened(const QString& path, qint64 durationMs);
     void failed(const QString& message);
+    // The length found by playing to the end, when it differs from what the file claimed.
+    void durationFound(qint64 durationMs);
     void endOfMedia();
     void recordingSaved(const QString& path, qint64 durationMs);
 
@@ -82,6 +84,7 @@ private:
     bool m_draining = false;   // all audio queued, waiting for the device to take it
     bool m_firstSampleDue = false;
     bool m_recordingPaused = false;
+    qint64 m_durationMs = -1;
 };
 
 } // namespace Marlet::Audio

@@ -1,25 +1,19 @@
 #include "audio/decoder.h"
+#include "support/reference_decode.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 using Marlet::Audio::Decoder;
 
 namespace {
 
-QString fixture(const QString& name)
-{
-    return QStringLiteral(MARLET_TEST_DATA_DIR "/") + name;
-}
+using Marlet::Testing::fixture;
 
 // Everything `decoder` gives, at its current output format.
 std::vector<float> decodeAll(Decoder& decoder)
@@ -33,29 +27,6 @@ std::vector<float> decodeAll(Decoder& decoder)
         all.insert(all.end(), chunk.begin(), chunk.begin() + frames * decoder.outputChannels());
     }
     return all;
-}
-
-// The reference: a decode by an independent tool, as interleaved float.
-std::vector<float> referenceDecode(const QString& tool, const QString& path, int rate,
-                                   int channels)
-{
-    QStringList args;
-    if (tool == QLatin1String("ffmpeg")) {
-        args = {QStringLiteral("-v"),  QStringLiteral("error"), QStringLiteral("-nostdin"),
-                QStringLiteral("-i"),  path,                    QStringLiteral("-f"),
-                QStringLiteral("f32le"), QStringLiteral("-ac"), QString::number(channels),
-                QStringLiteral("-ar"), QString::number(rate),   QStringLiteral("-")};
-    } else {
-        args = {path, QStringLiteral("-t"), QStringLiteral("f32"), QStringLiteral("-")};
-    }
-    QProcess process;
-    process.start(tool, args);
-    if (!process.waitForFinished(60000))
-        return {};
-    const QByteArray bytes = process.readAllStandardOutput();
-    std::vector<float> samples(size_t(bytes.size()) / sizeof(float));
-    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
-    return samples;
 }
 
 } // namespace
@@ -79,64 +50,58 @@ private Q_SLOTS:
 void TestDecoder::matchesReferenceDecode_data()
 {
     QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("tool");
     QTest::addColumn<int>("rate");
     QTest::addColumn<int>("channels");
     QTest::addColumn<int>("frames"); // exact length, -1 when the reference decides
 
-    const QString ffmpeg = QStringLiteral("ffmpeg");
-    const QString sox = QStringLiteral("sox");
-    auto row = [](const char* file, const QString& tool, int rate, int channels, int frames) {
-        QTest::newRow(file) << QString::fromUtf8(file) << tool << rate << channels << frames;
+    auto row = [](const char* file, int rate, int channels, int frames) {
+        QTest::newRow(file) << QString::fromUtf8(file) << rate << channels << frames;
     };
     // Gapless MP3: the LAME header's delay and padding are not heard.
-    row("mp3_mpeg1_cbr_stereo_44100.mp3", ffmpeg, 44100, 2, 44100);
-    row("mp3_mpeg1_vbr_mono_48000.mp3", ffmpeg, 48000, 1, 24000);
-    row("mp3_mpeg1_cbr_mono_32000.mp3", ffmpeg, 32000, 1, 16000);
-    row("mp3_mpeg2_cbr_mono_22050.mp3", ffmpeg, 22050, 1, 11025);
-    row("mp3_mpeg2_vbr_stereo_24000.mp3", ffmpeg, 24000, 2, 12000);
-    row("mp3_mpeg2_cbr_stereo_16000.mp3", ffmpeg, 16000, 2, 8000);
-    row("mp3_mpeg25_cbr_mono_8000.mp3", ffmpeg, 8000, 1, 4000);
-    row("mp3_mpeg25_vbr_stereo_11025.mp3", ffmpeg, 11025, 2, 5512);
-    row("mp3_mpeg25_cbr_mono_12000.mp3", ffmpeg, 12000, 1, 6000);
-    row("mp3_id3v1.mp3", ffmpeg, 44100, 2, 22050);
-    row("mp3_id3v2.mp3", ffmpeg, 44100, 2, 22050);
-    row("mp3_id3v2_picture.mp3", ffmpeg, 44100, 2, 22050);
-    row("mp3_ape.mp3", ffmpeg, 44100, 2, 22050);
-    row("mp3_no_gapless_header.mp3", ffmpeg, 44100, 2, -1);
-    row("tone ñandú Ünïcode – space.mp3", ffmpeg, 22050, 1, 11025);
-    row("wav_named.mp3", ffmpeg, 8000, 1, 4000);
-    row("wav_u8_mono_8000.wav", ffmpeg, 8000, 1, 4000);
-    row("wav_s16_mono_22050.wav", ffmpeg, 22050, 1, 11025);
-    row("wav_s16_stereo_44100.wav", ffmpeg, 44100, 2, 22050);
-    row("wav_s24_stereo_16000.wav", ffmpeg, 16000, 2, 8000);
-    row("wav_s32_mono_16000.wav", ffmpeg, 16000, 1, 8000);
-    row("wav_f32_stereo_8000.wav", ffmpeg, 8000, 2, 4000);
-    row("wav_f64_mono_8000.wav", ffmpeg, 8000, 1, 4000);
-    row("wav_adpcm_ima_mono_22050.wav", ffmpeg, 22050, 1, -1);
-    row("wav_adpcm_ms_stereo_22050.wav", ffmpeg, 22050, 2, -1);
-    row("wav_alaw_mono_8000.wav", ffmpeg, 8000, 1, 4000);
-    row("wav_mulaw_mono_8000.wav", ffmpeg, 8000, 1, 4000);
-    row("wav_truncated.wav", ffmpeg, 8000, 1, 1500);
-    row("wav_huge_claim.wav", ffmpeg, 8000, 1, 800);
+    row("mp3_mpeg1_cbr_stereo_44100.mp3", 44100, 2, 44100);
+    row("mp3_mpeg1_vbr_mono_48000.mp3", 48000, 1, 24000);
+    row("mp3_mpeg1_cbr_mono_32000.mp3", 32000, 1, 16000);
+    row("mp3_mpeg2_cbr_mono_22050.mp3", 22050, 1, 11025);
+    row("mp3_mpeg2_vbr_stereo_24000.mp3", 24000, 2, 12000);
+    row("mp3_mpeg2_cbr_stereo_16000.mp3", 16000, 2, 8000);
+    row("mp3_mpeg25_cbr_mono_8000.mp3", 8000, 1, 4000);
+    row("mp3_mpeg25_vbr_stereo_11025.mp3", 11025, 2, 5512);
+    row("mp3_mpeg25_cbr_mono_12000.mp3", 12000, 1, 6000);
+    row("mp3_id3v1.mp3", 44100, 2, 22050);
+    row("mp3_id3v2.mp3", 44100, 2, 22050);
+    row("mp3_id3v2_picture.mp3", 44100, 2, 22050);
+    row("mp3_ape.mp3", 44100, 2, 22050);
+    row("mp3_no_gapless_header.mp3", 44100, 2, -1);
+    row("tone ñandú Ünïcode – space.mp3", 22050, 1, 11025);
+    row("wav_named.mp3", 8000, 1, 4000);
+    row("wav_u8_mono_8000.wav", 8000, 1, 4000);
+    row("wav_s16_mono_22050.wav", 22050, 1, 11025);
+    row("wav_s16_stereo_44100.wav", 44100, 2, 22050);
+    row("wav_s24_stereo_16000.wav", 16000, 2, 8000);
+    row("wav_s32_mono_16000.wav", 16000, 1, 8000);
+    row("wav_f32_stereo_8000.wav", 8000, 2, 4000);
+    row("wav_f64_mono_8000.wav", 8000, 1, 4000);
+    row("wav_adpcm_ima_mono_22050.wav", 22050, 1, -1);
+    row("wav_adpcm_ms_stereo_22050.wav", 22050, 2, -1);
+    row("wav_alaw_mono_8000.wav", 8000, 1, 4000);
+    row("wav_mulaw_mono_8000.wav", 8000, 1, 4000);
+    row("wav_truncated.wav", 8000, 1, 1500);
+    row("wav_huge_claim.wav", 8000, 1, 800);
     // AMR goes through opencore, as sox's does; DTX files keep their full length.
-    row("amrnb_122.amr", sox, 8000, 1, 8000);
-    row("amrnb_475.amr", sox, 8000, 1, 4000);
-    row("amrnb_sox.amr", sox, 8000, 1, 4000);
-    row("amrnb_dtx.amr", sox, 8000, 1, 16000);
-    row("amrwb_2385.amr", sox, 16000, 1, 8000);
-    row("amrwb_660.amr", sox, 16000, 1, 8000);
+    row("amrnb_122.amr", 8000, 1, 8000);
+    row("amrnb_475.amr", 8000, 1, 4000);
+    row("amrnb_sox.amr", 8000, 1, 4000);
+    row("amrnb_dtx.amr", 8000, 1, 16000);
+    row("amrwb_2385.amr", 16000, 1, 8000);
+    row("amrwb_660.amr", 16000, 1, 8000);
 }
 
 void TestDecoder::matchesReferenceDecode()
 {
     QFETCH(QString, file);
-    QFETCH(QString, tool);
     QFETCH(int, rate);
     QFETCH(int, channels);
     QFETCH(int, frames);
-    if (QStandardPaths::findExecutable(tool).isEmpty())
-        QSKIP("the reference decoder is not installed");
 
     QString error;
     auto decoder = Decoder::open(fixture(file), &error);
@@ -145,7 +110,7 @@ void TestDecoder::matchesReferenceDecode()
     QCOMPARE(decoder->outputChannels(), channels);
 
     const std::vector<float> ours = decodeAll(*decoder);
-    const std::vector<float> reference = referenceDecode(tool, fixture(file), rate, channels);
+    const std::vector<float> reference = Marlet::Testing::referenceDecode(fixture(file), rate, channels);
     QVERIFY(!reference.empty());
     if (frames >= 0)
         QCOMPARE(qint64(ours.size()), qint64(frames) * channels);

@@ -1,0 +1,238 @@
+#include "audio/audio_engine.h"
+#include "support/reference_decode.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+
+using Marlet::Audio::AudioEngine;
+using Marlet::Testing::fixture;
+
+namespace {
+
+using Frames = std::vector<float>;
+
+// Drops the frames that are silent in every channel: the disk device writes silence
+// before the first sample, while paused and after the end.
+Frames withoutSilentFrames(const Frames& samples, int channels)
+{
+    Frames kept;
+    for (size_t at = 0; at + size_t(channels) <= samples.size(); at += size_t(channels)) {
+        const auto first = samples.begin() + qsizetype(at);
+        if (std::any_of(first, first + channels, [](float s) { return s != 0.0f; }))
+            kept.insert(kept.end(), first, first + channels);
+    }
+    return kept;
+}
+
+Frames withoutLeadingSilence(const Frames& samples, int channels)
+{
+    const auto firstSound = std::find_if(samples.begin(), samples.end(),
+                                         [](float s) { return s != 0.0f; });
+    const qsizetype skip = (firstSound - samples.begin()) / channels * channels;
+    return Frames(samples.begin() + skip, samples.end());
+}
+
+bool allSilent(Frames::const_iterator from, Frames::const_iterator to)
+{
+    return std::all_of(from, to, [](float s) { return s == 0.0f; });
+}
+
+} // namespace
+
+class TestPlayback final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void playsEverySampleOnce_data();
+    void playsEverySampleOnce();
+    void pauseAndResumeLoseNothing();
+    void stopThenPlayStartsOver();
+    void badFileIsReportedAndEngineGoesOn();
+    void noDeviceIsReportedNotFatal();
+
+private:
+    // Frames the disk device received since the engine was made; ends the engine.
+    Frames deviceOutput();
+    bool waitForState(AudioEngine::State state, int timeoutMs = 10000);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<AudioEngine> m_engine;
+    QString m_output;
+};
+
+void TestPlayback::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_output = m_dir->filePath(QStringLiteral("device.raw"));
+    // Read by SDL when the engine first opens the device.
+    qputenv("SDL_AUDIODRIVER", "disk");
+    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_output));
+    m_engine = std::make_unique<AudioEngine>();
+}
+
+void TestPlayback::cleanup()
+{
+    m_engine.reset();
+    m_dir.reset();
+}
+
+Frames TestPlayback::deviceOutput()
+{
+    m_engine.reset(); // closes the device, which completes the file
+    QFile file(m_output);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return Marlet::Testing::floatsFrom(file.readAll());
+}
+
+bool TestPlayback::waitForState(AudioEngine::State state, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return m_engine->state() == state; }, timeoutMs);
+}
+
+void TestPlayback::playsEverySampleOnce_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+
+    QTest::newRow("mp3 stereo") << QStringLiteral("mp3_mpeg1_cbr_stereo_44100.mp3") << 44100 << 2;
+    QTest::newRow("mp3 mono 8 kHz") << QStringLiteral("mp3_mpeg25_cbr_mono_8000.mp3") << 8000 << 1;
+    QTest::newRow("mp3 with cover") << QStringLiteral("mp3_id3v2_picture.mp3") << 44100 << 2;
+    QTest::newRow("wav 24-bit") << QStringLiteral("wav_s24_stereo_16000.wav") << 16000 << 2;
+    QTest::newRow("wav named mp3") << QStringLiteral("wav_named.mp3") << 8000 << 1;
+    QTest::newRow("adpcm") << QStringLiteral("wav_adpcm_ms_stereo_22050.wav") << 22050 << 2;
+    QTest::newRow("amr-nb dtx") << QStringLiteral("amrnb_dtx.amr") << 8000 << 1;
+    QTest::newRow("amr-wb") << QStringLiteral("amrwb_2385.amr") << 16000 << 1;
+}
+
+void TestPlayback::playsEverySampleOnce()
+{
+    QFETCH(QString, file);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+
+    QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
+    QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
+    m_engine->open(fixture(file));
+    m_engine->play();
+    QVERIFY(waitForState(AudioEngine::State::Playing));
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+    QCOMPARE(m_engine->state(), AudioEngine::State::Stopped);
+    QCOMPARE(m_engine->positionMs(), m_engine->durationMs());
+    QTest::qWait(300);
+    QCOMPARE(ended.count(), 1);
+    QCOMPARE(failed.count(), 0);
+
+    const Frames reference =
+        withoutLeadingSilence(Marlet::Testing::referenceDecode(fixture(file), rate, channels),
+                              channels);
+    const Frames played = withoutLeadingSilence(deviceOutput(), channels);
+    QVERIFY(!reference.empty());
+    QVERIFY2(played.size() >= reference.size(),
+             qPrintable(QStringLiteral("%1 of %2 samples reached the device")
+                            .arg(played.size())
+                            .arg(reference.size())));
+    const auto mismatch = std::mismatch(reference.begin(), reference.end(), played.begin());
+    QVERIFY2(mismatch.first == reference.end(),
+             qPrintable(QStringLiteral("sample %1 differs")
+                            .arg(mismatch.first - reference.begin())));
+    QVERIFY(allSilent(played.begin() + qsizetype(reference.size()), played.end()));
+}
+
+void TestPlayback::pauseAndResumeLoseNothing()
+{
+    const QString file = fixture(QStringLiteral("mp3_mpeg1_cbr_stereo_44100.mp3"));
+    QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
+    m_engine->open(file);
+    m_engine->play();
+    QVERIFY(waitForState(AudioEngine::State::Playing));
+    QTest::qWait(300);
+    m_engine->pause();
+    QVERIFY(waitForState(AudioEngine::State::Paused));
+    const qint64 pausedAt = m_engine->positionMs();
+    QVERIFY2(pausedAt > 0 && pausedAt < 1000, qPrintable(QString::number(pausedAt)));
+    QTest::qWait(300);
+    QCOMPARE(m_engine->positionMs(), pausedAt);
+    m_engine->play(); // play while paused resumes
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+
+    const Frames reference =
+        withoutSilentFrames(Marlet::Testing::referenceDecode(file, 44100, 2), 2);
+    const Frames played = withoutSilentFrames(deviceOutput(), 2);
+    QCOMPARE(played.size(), reference.size());
+    QVERIFY(played == reference);
+}
+
+void TestPlayback::stopThenPlayStartsOver()
+{
+    const QString file = fixture(QStringLiteral("mp3_mpeg1_cbr_stereo_44100.mp3"));
+    QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
+    m_engine->open(file);
+    m_engine->play();
+    QVERIFY(waitForState(AudioEngine::State::Playing));
+    QTest::qWait(400);
+    m_engine->stop();
+    QVERIFY(waitForState(AudioEngine::State::Stopped));
+    QCOMPARE(m_engine->positionMs(), 0);
+    QCOMPARE(ended.count(), 0);
+    m_engine->play();
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+    // After the end, play starts from the beginning again.
+    m_engine->play();
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 2, 10000);
+
+    const Frames reference =
+        withoutSilentFrames(Marlet::Testing::referenceDecode(file, 44100, 2), 2);
+    const Frames played = withoutSilentFrames(deviceOutput(), 2);
+    // A head of the file, then the file twice over.
+    QVERIFY(played.size() > 2 * reference.size());
+    const qsizetype head = qsizetype(played.size() - 2 * reference.size());
+    QVERIFY(head < qsizetype(reference.size()));
+    QVERIFY(std::equal(played.begin(), played.begin() + head, reference.begin()));
+    QVERIFY(std::equal(reference.begin(), reference.end(), played.begin() + head));
+    QVERIFY(std::equal(reference.begin(), reference.end(),
+                       played.begin() + head + qsizetype(reference.size())));
+}
+
+void TestPlayback::badFileIsReportedAndEngineGoesOn()
+{
+    QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
+    QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
+    m_engine->open(fixture(QStringLiteral("text.mp3")));
+    m_engine->play();
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 2, 5000);
+    QVERIFY(failed.at(0).at(0).toString().contains(QLatin1String("text.mp3")));
+    QCOMPARE(m_engine->state(), AudioEngine::State::NotOpen);
+
+    m_engine->open(fixture(QStringLiteral("amrnb_475.amr")));
+    m_engine->play();
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+    QCOMPARE(failed.count(), 2);
+}
+
+void TestPlayback::noDeviceIsReportedNotFatal()
+{
+    m_engine.reset();
+    qputenv("SDL_AUDIODRIVER", "no-such-driver");
+    m_engine = std::make_unique<AudioEngine>();
+    QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
+    m_engine->open(fixture(QStringLiteral("amrnb_475.amr")));
+    m_engine->play();
+    QTRY_VERIFY_WITH_TIMEOUT(failed.count() >= 1, 5000);
+    QVERIFY2(failed.at(0).at(0).toString().contains(QLatin1String("No sound")),
+             qPrintable(failed.at(0).at(0).toString()));
+    QCOMPARE(m_engine->state(), AudioEngine::State::NotOpen);
+}
+
+QTEST_GUILESS_MAIN(TestPlayback)
+#include "tst_playback.moc"
