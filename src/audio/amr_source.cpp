@@ -1,9 +1,9 @@
 #include "amr_source.h"
 
 extern "C" {
+#include <libavutil/channel_layout.h>
 #include <opencore-amrnb/interf_dec.h>
 #include <opencore-amrwb/dec_if.h>
-#include <libavutil/channel_layout.h>
 }
 
 #include <QIODevice>
@@ -27,8 +27,8 @@ constexpr std::array<int, 16> kWbFrameBytes = {18, 24, 33, 37, 41, 47, 51, 59,
 constexpr int kMaxFrameBytes = 61;
 
 // Frame types the decoders understand; anything above goes in as "no data".
-constexpr int kNbLastKnownType = 8;  // SID
-constexpr int kWbLastKnownType = 9;  // SID
+constexpr int kNbLastKnownType = 8; // SID
+constexpr int kWbLastKnownType = 9; // SID
 constexpr unsigned char kNoDataHeader = (15 << 3) | 0x04;
 
 constexpr int kFrameMs = 20;

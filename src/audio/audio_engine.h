@@ -30,12 +30,12 @@ public:
     ~AudioEngine() override;
 
     void open(const QString& path);
-    void play();   // from the start after stop() or after the end; resumes when paused
-    void pause();  // pauses playback or recording
+    void play();  // from the start after stop() or after the end; resumes when paused
+    void pause(); // pauses playback or recording
     void resume();
-    void stop();   // stops, back to the start; ends and saves a recording
+    void stop(); // stops, back to the start; ends and saves a recording
     void seek(qint64 positionMs);
-    void close();  // releases the file and the devices
+    void close(); // releases the file and the devices
     // Records from the default input into `path` (.mp3 or .wav) until the next command.
     void record(const QString& path);
 

@@ -104,11 +104,12 @@ std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, const 
         if (!source) {
             switch (failure) {
             case FfmpegSource::Failure::Unreadable:
-                *error = cannotPlay(
-                    name, withDetail(QStringLiteral("the file cannot be read"), detail));
+                *error =
+                    cannotPlay(name, withDetail(QStringLiteral("the file cannot be read"), detail));
                 break;
             case FfmpegSource::Failure::Damaged:
-                *error = cannotPlay(name, withDetail(QStringLiteral("the file is damaged"), detail));
+                *error =
+                    cannotPlay(name, withDetail(QStringLiteral("the file is damaged"), detail));
                 break;
             default:
                 *error = cannotPlay(name, QStringLiteral("it is not a sound file"));

@@ -114,8 +114,8 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(QIODevice* device, Failure* fai
     const int err = source->decodeFrame(source->m_primed.get());
     if (err < 0) {
         *failure = err == AVERROR(EIO) ? Failure::Unreadable : Failure::Damaged;
-        *detail = err == AVERROR_EOF ? QStringLiteral("no sound could be decoded")
-                                     : avErrorText(err);
+        *detail =
+            err == AVERROR_EOF ? QStringLiteral("no sound could be decoded") : avErrorText(err);
         return {};
     }
     source->m_hasPrimed = true;
@@ -145,9 +145,8 @@ int FfmpegSource::decodeFrame(AVFrame* frame)
                 const AVStream* stream = m_format->streams[m_stream];
                 const int64_t pts = frame->best_effort_timestamp;
                 if (pts != AV_NOPTS_VALUE) {
-                    const qint64 endMs =
-                        av_rescale_q(pts, stream->time_base, AVRational{1, 1000}) +
-                        qint64(frame->nb_samples) * 1000 / frame->sample_rate;
+                    const qint64 endMs = av_rescale_q(pts, stream->time_base, AVRational{1, 1000}) +
+                                         qint64(frame->nb_samples) * 1000 / frame->sample_rate;
                     if (endMs <= m_dropBeforeMs) {
                         av_frame_unref(frame);
                         continue;

@@ -18,8 +18,7 @@ public:
 
     // `device` must outlive the source. On failure returns null and sets `failure`
     // and a detail text for the message.
-    static std::unique_ptr<FfmpegSource> open(QIODevice* device, Failure* failure,
-                                              QString* detail);
+    static std::unique_ptr<FfmpegSource> open(QIODevice* device, Failure* failure, QString* detail);
     ~FfmpegSource() override;
 
     int nextFrame(AVFrame* frame) override;

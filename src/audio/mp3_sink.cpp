@@ -130,7 +130,8 @@ bool Mp3Sink::write(const qint16* interleaved, qint64 frames)
     for (qint64 done = 0; done < frames;) {
         const int count = int(std::min(kSlice, frames - done));
         const int room = swr_get_out_samples(m_swr.get(), count);
-        if (room < 0 || av_audio_fifo_realloc(m_fifo.get(), av_audio_fifo_size(m_fifo.get()) + room) < 0)
+        if (room < 0 ||
+            av_audio_fifo_realloc(m_fifo.get(), av_audio_fifo_size(m_fifo.get()) + room) < 0)
             return fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
         // Room for `room` samples at the end of the FIFO is reached through a scratch frame.
         m_frame->nb_samples = room;
@@ -141,7 +142,8 @@ bool Mp3Sink::write(const qint16* interleaved, qint64 frames)
         const uint8_t* src = in + done * m_inChannels * 2;
         const int made = swr_convert(m_swr.get(), m_frame->extended_data, room, &src, count);
         if (made > 0)
-            av_audio_fifo_write(m_fifo.get(), reinterpret_cast<void**>(m_frame->extended_data), made);
+            av_audio_fifo_write(m_fifo.get(), reinterpret_cast<void**>(m_frame->extended_data),
+                                made);
         av_frame_unref(m_frame.get());
         if (made < 0)
             return fail(QStringLiteral("cannot convert the captured sound"), made);

@@ -3,7 +3,6 @@
 #include "av_handles.h"
 #include "recording_sink.h"
 
-
 namespace Marlet::Audio {
 
 // MP3 through LAME, in a file with the LAME/Xing header written at finish() so players

@@ -35,8 +35,7 @@ std::unique_ptr<Recorder> Recorder::start(const QString& path, QString* error)
     auto sink = RecordingSink::create(path, spec.freq, spec.channels, error);
     if (!sink)
         return {};
-    std::unique_ptr<Recorder> recorder(
-        new Recorder(path, std::move(device), std::move(sink)));
+    std::unique_ptr<Recorder> recorder(new Recorder(path, std::move(device), std::move(sink)));
     recorder->m_device->setPaused(false);
     return recorder;
 }

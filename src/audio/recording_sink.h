@@ -31,8 +31,8 @@ public:
     static bool acceptsName(const QString& path, QString* error);
     // A sink for `path` by its extension (.wav or .mp3, any case). Null with `error` set
     // when the extension is not one of those or the file cannot be created.
-    static std::unique_ptr<RecordingSink> create(const QString& path, int sampleRate,
-                                                 int channels, QString* error);
+    static std::unique_ptr<RecordingSink> create(const QString& path, int sampleRate, int channels,
+                                                 QString* error);
 };
 
 } // namespace Marlet::Audio

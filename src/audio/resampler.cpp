@@ -50,8 +50,8 @@ bool Resampler::follow(const AVFrame* frame, std::vector<float>& out)
     av_channel_layout_default(&outLayout, m_outChannels);
     SwrContext* swr = nullptr;
     int err = swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_FLT, m_outRate, &layout,
-                                  static_cast<AVSampleFormat>(frame->format), frame->sample_rate,
-                                  0, nullptr);
+                                  static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
+                                  nullptr);
     m_swr.reset(swr);
     if (err >= 0)
         err = swr_init(swr);
@@ -76,7 +76,8 @@ int Resampler::run(const uint8_t* const* in, int inSamples, std::vector<float>& 
     const size_t used = out.size();
     out.resize(used + size_t(room) * size_t(m_outChannels));
     auto* dst = reinterpret_cast<uint8_t*>(out.data() + used);
-    const int made = swr_convert(m_swr.get(), &dst, room, const_cast<const uint8_t**>(in), inSamples);
+    const int made =
+        swr_convert(m_swr.get(), &dst, room, const_cast<const uint8_t**>(in), inSamples);
     out.resize(used + size_t(made > 0 ? made : 0) * size_t(m_outChannels));
     return made;
 }

@@ -71,15 +71,14 @@ std::unique_ptr<SdlDevice> SdlDevice::open(Direction direction, int sampleRate, 
     std::unique_ptr<SdlDevice> device(new SdlDevice);
     device->m_requestedRate = sampleRate;
     device->m_requestedChannels = channels;
-    device->m_id = SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &want, &device->m_spec,
-                                       SDL_AUDIO_ALLOW_FREQUENCY_CHANGE |
-                                           SDL_AUDIO_ALLOW_CHANNELS_CHANGE |
-                                           SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
+    device->m_id =
+        SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &want, &device->m_spec,
+                            SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE |
+                                SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (device->m_id == 0) {
-        *error = capture ? QStringLiteral("No sound input device is available (%1).")
-                               .arg(sdlError())
-                         : QStringLiteral("No sound output device is available (%1).")
-                               .arg(sdlError());
+        *error = capture
+                     ? QStringLiteral("No sound input device is available (%1).").arg(sdlError())
+                     : QStringLiteral("No sound output device is available (%1).").arg(sdlError());
         return {};
     }
     if (device->m_spec.channels < 1 || device->m_spec.freq < 1) {

@@ -32,7 +32,8 @@ std::unique_ptr<WavSink> WavSink::create(const QString& path, int sampleRate, in
                                          QString* error)
 {
     std::unique_ptr<WavSink> sink(new WavSink(path, sampleRate, channels));
-    if (!sink->m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) || !sink->writeHeader()) {
+    if (!sink->m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) ||
+        !sink->writeHeader()) {
         *error = sink->m_file.errorString();
         return {};
     }

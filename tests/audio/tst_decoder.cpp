@@ -110,7 +110,8 @@ void TestDecoder::matchesReferenceDecode()
     QCOMPARE(decoder->outputChannels(), channels);
 
     const std::vector<float> ours = decodeAll(*decoder);
-    const std::vector<float> reference = Marlet::Testing::referenceDecode(fixture(file), rate, channels);
+    const std::vector<float> reference =
+        Marlet::Testing::referenceDecode(fixture(file), rate, channels);
     QVERIFY(!reference.empty());
     if (frames >= 0)
         QCOMPARE(qint64(ours.size()), qint64(frames) * channels);
@@ -137,8 +138,7 @@ void TestDecoder::refusesWithReason_data()
     QTest::newRow("empty") << fixture(QStringLiteral("zero.mp3")) << QStringLiteral("is empty");
     QTest::newRow("text") << fixture(QStringLiteral("text.mp3"))
                           << QStringLiteral("not a sound file");
-    QTest::newRow("corrupt") << fixture(QStringLiteral("corrupt.mp3"))
-                             << QStringLiteral("damaged");
+    QTest::newRow("corrupt") << fixture(QStringLiteral("corrupt.mp3")) << QStringLiteral("damaged");
     QTest::newRow("source code") << fixture(QStringLiteral("amr_encode.c"))
                                  << QStringLiteral("not a sound file");
     QTest::newRow("no name") << QString() << QStringLiteral("no file was named");
@@ -213,10 +213,10 @@ void TestDecoder::seeksAndRewinds()
     QVERIFY(decoder->seek(middleMs));
     const qint64 restFrames = qint64(decodeAll(*decoder).size()) / channels;
     const qint64 expected = totalFrames - middleMs * decoder->outputRate() / 1000;
-    QVERIFY2(restFrames >= expected - 2 && restFrames <= expected + slack,
-             qPrintable(QStringLiteral("%1 frames after the seek, %2 expected")
-                            .arg(restFrames)
-                            .arg(expected)));
+    QVERIFY2(
+        restFrames >= expected - 2 && restFrames <= expected + slack,
+        qPrintable(
+            QStringLiteral("%1 frames after the seek, %2 expected").arg(restFrames).arg(expected)));
 }
 
 void TestDecoder::decodesFromMemory()

@@ -31,8 +31,8 @@ Frames withoutSilentFrames(const Frames& samples, int channels)
 
 Frames withoutLeadingSilence(const Frames& samples, int channels)
 {
-    const auto firstSound = std::find_if(samples.begin(), samples.end(),
-                                         [](float s) { return s != 0.0f; });
+    const auto firstSound =
+        std::find_if(samples.begin(), samples.end(), [](float s) { return s != 0.0f; });
     const qsizetype skip = (firstSound - samples.begin()) / channels * channels;
     return Frames(samples.begin() + skip, samples.end());
 }
@@ -133,9 +133,8 @@ void TestPlayback::playsEverySampleOnce()
     QCOMPARE(ended.count(), 1);
     QCOMPARE(failed.count(), 0);
 
-    const Frames reference =
-        withoutLeadingSilence(Marlet::Testing::referenceDecode(fixture(file), rate, channels),
-                              channels);
+    const Frames reference = withoutLeadingSilence(
+        Marlet::Testing::referenceDecode(fixture(file), rate, channels), channels);
     const Frames played = withoutLeadingSilence(deviceOutput(), channels);
     QVERIFY(!reference.empty());
     QVERIFY2(played.size() >= reference.size(),
@@ -143,9 +142,9 @@ void TestPlayback::playsEverySampleOnce()
                             .arg(played.size())
                             .arg(reference.size())));
     const auto mismatch = std::mismatch(reference.begin(), reference.end(), played.begin());
-    QVERIFY2(mismatch.first == reference.end(),
-             qPrintable(QStringLiteral("sample %1 differs")
-                            .arg(mismatch.first - reference.begin())));
+    QVERIFY2(
+        mismatch.first == reference.end(),
+        qPrintable(QStringLiteral("sample %1 differs").arg(mismatch.first - reference.begin())));
     QVERIFY(allSilent(played.begin() + qsizetype(reference.size()), played.end()));
 }
 

@@ -28,12 +28,18 @@ inline std::vector<float> floatsFrom(const QByteArray& bytes)
 inline std::vector<float> referenceDecode(const QString& path, int rate, int channels)
 {
     QString tool = QStringLiteral("ffmpeg");
-    QStringList args = {QStringLiteral("-v"),     QStringLiteral("error"),
-                        QStringLiteral("-nostdin"), QStringLiteral("-i"),
-                        path,                     QStringLiteral("-f"),
-                        QStringLiteral("f32le"),  QStringLiteral("-ac"),
-                        QString::number(channels), QStringLiteral("-ar"),
-                        QString::number(rate),    QStringLiteral("-")};
+    QStringList args = {QStringLiteral("-v"),
+                        QStringLiteral("error"),
+                        QStringLiteral("-nostdin"),
+                        QStringLiteral("-i"),
+                        path,
+                        QStringLiteral("-f"),
+                        QStringLiteral("f32le"),
+                        QStringLiteral("-ac"),
+                        QString::number(channels),
+                        QStringLiteral("-ar"),
+                        QString::number(rate),
+                        QStringLiteral("-")};
     if (path.endsWith(QLatin1String(".amr"))) {
         tool = QStringLiteral("sox");
         args = {path, QStringLiteral("-t"), QStringLiteral("f32"), QStringLiteral("-")};
