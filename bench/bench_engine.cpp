@@ -43,6 +43,7 @@ constexpr int kDefaultPlaySeconds = 20;
 constexpr qint64 kChunkFrames = 4096;
 constexpr int kEngineTimeoutMs = 10000;
 const char* const kIdleRssArg = "--idle-rss";
+const char* const kBareRssArg = "--bare-rss";
 
 void printLine(const char* name, const QString& value)
 {
@@ -91,21 +92,42 @@ std::optional<double> childCpuSeconds()
 #endif
 }
 
-// Resident memory of this process, in MB; nullopt where unknown.
-std::optional<double> residentMb()
+// Resident memory of this process, in MB: all of it, anonymous, and file-backed
+// (mostly shared library pages).
+struct Resident
+{
+    double total = 0;
+    double anon = 0;
+    double file = 0;
+};
+
+// Nullopt where unknown.
+std::optional<Resident> residentMb()
 {
 #ifdef Q_OS_LINUX
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
         return std::nullopt;
+    Resident resident;
+    bool haveTotal = false;
     for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-        if (!line.startsWith("VmRSS:"))
+        const qsizetype colon = line.indexOf(':');
+        const QByteArray key = line.left(colon);
+        double* field = key == "VmRSS"     ? &resident.total
+                        : key == "RssAnon" ? &resident.anon
+                        : key == "RssFile" ? &resident.file
+                                           : nullptr;
+        if (!field)
             continue;
-        const QByteArray kb = line.mid(6).trimmed().split(' ').value(0);
         bool ok = false;
-        const double value = kb.toDouble(&ok);
-        return ok ? std::optional<double>(value / 1024.0) : std::nullopt;
+        const double kb = line.mid(colon + 1).trimmed().split(' ').value(0).toDouble(&ok);
+        if (!ok)
+            return std::nullopt;
+        *field = kb / 1024.0;
+        haveTotal = haveTotal || field == &resident.total;
     }
+    if (haveTotal)
+        return resident;
 #endif
     return std::nullopt;
 }
@@ -197,7 +219,7 @@ bool openAndWait(AudioEngine& engine, const QString& path)
 void idle(int ms)
 {
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
@@ -208,38 +230,65 @@ double median(std::vector<double> values)
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
-// Child mode: RSS with an engine created and a file opened, before anything else has
-// grown the heap. Prints the figure alone on stdout.
-int runIdleRssChild(const QString& path)
+// Child modes: resident memory with an engine created and a file opened, before
+// anything else has grown the heap; or with the libraries loaded and nothing else done,
+// for reference. Prints "total anon file" (MB) alone on stdout.
+int runRssChild(const QString& path)
 {
-    AudioEngine engine;
-    if (!openAndWait(engine, path))
-        return 1;
-    idle(200); // let the engine thread settle
-    const std::optional<double> rss = residentMb();
+    std::optional<AudioEngine> engine;
+    if (!path.isEmpty()) {
+        engine.emplace();
+        if (!openAndWait(*engine, path))
+            return 1;
+        idle(200); // let the engine thread settle
+    }
+    const std::optional<Resident> rss = residentMb();
     if (!rss)
         return 1;
-    std::printf("%.1f\n", *rss);
+    std::printf("%.1f %.1f %.1f\n", rss->total, rss->anon, rss->file);
     return 0;
 }
+
+#ifdef Q_OS_LINUX
+// Runs this program in a child mode; the figures it printed, or nullopt.
+std::optional<Resident> childRss(const QStringList& args)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), args);
+    if (!child.waitForFinished(kEngineTimeoutMs * 2) ||
+        child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+        printNote(QStringLiteral("memory child failed: %1").arg(child.errorString()));
+        return std::nullopt;
+    }
+    const QList<QByteArray> words = child.readAllStandardOutput().simplified().split(' ');
+    Resident rss;
+    bool ok[3] = {false, false, false};
+    if (words.size() == 3) {
+        rss.total = words[0].toDouble(&ok[0]);
+        rss.anon = words[1].toDouble(&ok[1]);
+        rss.file = words[2].toDouble(&ok[2]);
+    }
+    if (!ok[0] || !ok[1] || !ok[2])
+        return std::nullopt;
+    return rss;
+}
+#endif
 
 void measureIdleRss(const QString& path)
 {
 #ifdef Q_OS_LINUX
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kIdleRssArg), path});
-    if (child.waitForFinished(kEngineTimeoutMs * 2) && child.exitStatus() == QProcess::NormalExit &&
-        child.exitCode() == 0) {
-        bool ok = false;
-        const double mb = child.readAllStandardOutput().trimmed().toDouble(&ok);
-        if (ok) {
-            printFigure("idle_rss_mb", mb, 1);
-            return;
-        }
+    const std::optional<Resident> opened = childRss({QString::fromLatin1(kIdleRssArg), path});
+    const std::optional<Resident> bare = childRss({QString::fromLatin1(kBareRssArg)});
+    if (!opened) {
+        printLine("idle_rss_mb", QStringLiteral("n/a"));
+        return;
     }
-    printNote(QStringLiteral("idle RSS child failed: %1").arg(child.errorString()));
-    printLine("idle_rss_mb", QStringLiteral("n/a"));
+    printFigure("idle_rss_mb", opened->total, 1);
+    printFigure("idle_rss_anon_mb", opened->anon, 1);
+    printFigure("idle_rss_file_mb", opened->file, 1);
+    if (bare)
+        printFigure("libraries_only_rss_mb", bare->total, 1);
 #else
     Q_UNUSED(path);
     printLine("idle_rss_mb", QStringLiteral("n/a"));
@@ -371,7 +420,10 @@ bool measurePlaybackCpu(AudioEngine& engine, const QString& path)
     const bool playing = engine.state() == AudioEngine::State::Playing;
     engine.stop();
     waitForState(engine, AudioEngine::State::Stopped, kEngineTimeoutMs);
-    if (!playing) {
+    // SDL's dummy device takes audio slightly slower than the clock; the figure is per
+    // minute of audio actually played, or of wall time if that is less.
+    const double audioSeconds = std::min(played, double(positionMs) / 1000.0);
+    if (!playing || audioSeconds <= 0) {
         printNote(QStringLiteral("playback did not last the whole window"));
         return false;
     }
@@ -379,7 +431,7 @@ bool measurePlaybackCpu(AudioEngine& engine, const QString& path)
     printFigure("playback_window_seconds", played, 3);
     printFigure("playback_position_seconds", double(positionMs) / 1000.0, 3);
     printFigure("playback_cpu_seconds", cpu, 3);
-    printFigure("playback_cpu_seconds_per_audio_minute", cpu * 60.0 / played, 4);
+    printFigure("playback_cpu_seconds_per_audio_minute", cpu * 60.0 / audioSeconds, 4);
     return true;
 }
 
@@ -390,7 +442,9 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() == 3 && args.at(1) == QString::fromLatin1(kIdleRssArg))
-        return runIdleRssChild(args.at(2));
+        return runRssChild(args.at(2));
+    if (args.size() == 2 && args.at(1) == QString::fromLatin1(kBareRssArg))
+        return runRssChild(QString());
 
     if (qEnvironmentVariable("SDL_AUDIODRIVER") != QStringLiteral("dummy"))
         printNote(QStringLiteral("SDL_AUDIODRIVER is not \"dummy\"; a real device is used"));

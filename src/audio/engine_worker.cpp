@@ -168,10 +168,7 @@ void EngineWorker::fill(qint64 targetFrames)
 
 void EngineWorker::play()
 {
-    if (m_recorder) {
-        finishRecording();
-        return;
-    }
+    finishRecording();
     if (!m_decoder) {
         Q_EMIT failed(QStringLiteral("Nothing to play: no file is open."));
         return;
@@ -314,6 +311,12 @@ void EngineWorker::pumpRecording()
 {
     if (!m_recorder)
         return;
+    if (m_recorder->deviceLost()) {
+        finishRecording();
+        Q_EMIT failed(QStringLiteral("The sound input device went away; the recording has "
+                                     "stopped and what was recorded is saved."));
+        return;
+    }
     if (!m_recorder->pump()) {
         finishRecording();
         return;

@@ -22,6 +22,8 @@ public:
     // must then be finished.
     bool pump();
     void setPaused(bool paused);
+    // True once the input device has gone away; finish() still saves what came before.
+    bool deviceLost() { return m_device && m_device->isLost(); }
     // Stops capturing, writes what is left and completes the file. Returns false when
     // the file could not be written in full; what was written stays valid.
     bool finish();
