@@ -15,14 +15,14 @@ namespace {
 
 QMutex& liveEnginesMutex()
 {
-    static QMutex mutex;
-    return mutex;
+    static auto* mutex = new QMutex; // never destroyed: used by the exit handler
+    return *mutex;
 }
 
 std::vector<AudioEngine*>& liveEngines()
 {
-    static std::vector<AudioEngine*> engines;
-    return engines;
+    static auto* engines = new std::vector<AudioEngine*>; // never destroyed
+    return *engines;
 }
 
 void finishAllAtExit()

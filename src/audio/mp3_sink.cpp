@@ -7,7 +7,11 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include <QFile>
+
+#include <algorithm>
 #include <array>
+#include <vector>
 
 namespace Marlet::Audio {
 
@@ -107,7 +111,7 @@ bool Mp3Sink::setUp(int sampleRate, int channels)
     if (err < 0 || !m_avio)
         return fail(QStringLiteral("cannot set up the MP3 file"), err < 0 ? err : AVERROR(ENOMEM));
     muxer->pb = m_avio.get();
-    muxer->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
+    muxer->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT | AVFMT_FLAG_FLUSH_PACKETS;
     AVStream* stream = avformat_new_stream(muxer, nullptr);
     if (!stream)
         return fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
@@ -117,7 +121,50 @@ bool Mp3Sink::setUp(int sampleRate, int channels)
     if ((err = avformat_write_header(muxer, nullptr)) < 0)
         return fail(QStringLiteral("cannot write the MP3 file"), err);
     m_headerWritten = true;
+    avio_flush(m_avio.get());
+    m_bytesOnDisk = avio_tell(m_avio.get());
+    QFile back(m_file.fileName());
+    if (back.open(QIODevice::ReadOnly)) {
+        const QByteArray head = back.read(m_bytesOnDisk);
+        m_tagAt = std::max(head.lastIndexOf("Info"), head.lastIndexOf("Xing"));
+    }
     return true;
+}
+
+qint64 Mp3Sink::framesWritten() const
+{
+    if (m_error.isEmpty())
+        return m_framesIn;
+    return std::min(m_framesIn, m_packetsOnDisk * m_encoder->frame_size);
+}
+
+bool Mp3Sink::allocateScratch(int samples)
+{
+    m_frame->nb_samples = samples;
+    m_frame->format = m_encoder->sample_fmt;
+    m_frame->sample_rate = m_encoder->sample_rate;
+    return av_channel_layout_copy(&m_frame->ch_layout, &m_encoder->ch_layout) >= 0 &&
+           av_frame_get_buffer(m_frame.get(), 0) >= 0;
+}
+
+bool Mp3Sink::convertIntoFifo(const uint8_t* in, int count)
+{
+    // A null `in` takes what the converter still holds.
+    const int room = swr_get_out_samples(m_swr.get(), count);
+    if (room <= 0)
+        return room == 0;
+    if (!allocateScratch(room))
+        return fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
+    const int made =
+        swr_convert(m_swr.get(), m_frame->extended_data, room, in ? &in : nullptr, in ? count : 0);
+    const bool stored =
+        made <= 0 ||
+        av_audio_fifo_write(m_fifo.get(), reinterpret_cast<void**>(m_frame->extended_data), made) ==
+            made;
+    av_frame_unref(m_frame.get());
+    if (made < 0)
+        return fail(QStringLiteral("cannot convert the captured sound"), made);
+    return stored || fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
 }
 
 bool Mp3Sink::write(const qint16* interleaved, qint64 frames)
@@ -129,24 +176,8 @@ bool Mp3Sink::write(const qint16* interleaved, qint64 frames)
     constexpr qint64 kSlice = 4096;
     for (qint64 done = 0; done < frames;) {
         const int count = int(std::min(kSlice, frames - done));
-        const int room = swr_get_out_samples(m_swr.get(), count);
-        if (room < 0 ||
-            av_audio_fifo_realloc(m_fifo.get(), av_audio_fifo_size(m_fifo.get()) + room) < 0)
-            return fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
-        // Room for `room` samples at the end of the FIFO is reached through a scratch frame.
-        m_frame->nb_samples = room;
-        m_frame->format = m_encoder->sample_fmt;
-        av_channel_layout_copy(&m_frame->ch_layout, &m_encoder->ch_layout);
-        if (av_frame_get_buffer(m_frame.get(), 0) < 0)
-            return fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
-        const uint8_t* src = in + done * m_inChannels * 2;
-        const int made = swr_convert(m_swr.get(), m_frame->extended_data, room, &src, count);
-        if (made > 0)
-            av_audio_fifo_write(m_fifo.get(), reinterpret_cast<void**>(m_frame->extended_data),
-                                made);
-        av_frame_unref(m_frame.get());
-        if (made < 0)
-            return fail(QStringLiteral("cannot convert the captured sound"), made);
+        if (!convertIntoFifo(in + done * m_inChannels * 2, count))
+            return false;
         done += count;
         m_framesIn += count;
         if (!encodeFromFifo(false))
@@ -161,11 +192,7 @@ bool Mp3Sink::encodeFromFifo(bool final)
     while (av_audio_fifo_size(m_fifo.get()) >= enc->frame_size ||
            (final && av_audio_fifo_size(m_fifo.get()) > 0)) {
         const int count = std::min(av_audio_fifo_size(m_fifo.get()), enc->frame_size);
-        m_frame->nb_samples = count;
-        m_frame->format = enc->sample_fmt;
-        av_channel_layout_copy(&m_frame->ch_layout, &enc->ch_layout);
-        m_frame->sample_rate = enc->sample_rate;
-        if (av_frame_get_buffer(m_frame.get(), 0) < 0)
+        if (!allocateScratch(count))
             return fail(QStringLiteral("out of memory"), AVERROR(ENOMEM));
         av_audio_fifo_read(m_fifo.get(), reinterpret_cast<void**>(m_frame->extended_data), count);
         m_frame->pts = m_nextPts;
@@ -196,6 +223,8 @@ bool Mp3Sink::sendFrame(AVFrame* frame)
         av_packet_unref(m_packet.get());
         if (err < 0 || m_avio->error < 0)
             return fail(QStringLiteral("cannot write the MP3 file"), err < 0 ? err : m_avio->error);
+        m_bytesOnDisk = avio_tell(m_avio.get());
+        ++m_packetsOnDisk;
     }
 }
 
@@ -212,14 +241,31 @@ bool Mp3Sink::finish()
 {
     if (m_finished)
         return m_error.isEmpty();
-    m_finished = true;
-    if (m_headerWritten) {
-        if (m_error.isEmpty() && encodeFromFifo(true))
+    if (m_headerWritten && m_error.isEmpty()) {
+        if (m_framesIn == 0) {
+            // An empty recording still gets one frame, so that players open the file.
+            const int frameSize = m_encoder->frame_size;
+            std::vector<qint16> silence(size_t(frameSize) * size_t(m_inChannels));
+            write(silence.data(), frameSize);
+            m_framesIn = 0;
+        }
+        // The converter keeps its last few samples until told that no more come.
+        if (convertIntoFifo(nullptr, 0) && encodeFromFifo(true))
             sendFrame(nullptr);
+    }
+    m_finished = true;
+    if (m_headerWritten && m_error.isEmpty()) {
         // The trailer rewrites the header frame in place; it needs no new space.
-        const int err = av_write_trailer(m_muxer.get());
-        if (err < 0 && m_error.isEmpty())
+        if (const int err = av_write_trailer(m_muxer.get()); err < 0)
             fail(QStringLiteral("cannot complete the MP3 file"), err);
+    } else if (m_headerWritten) {
+        // Keeps the whole frames on disk and blanks the Info tag, whose counts cannot be
+        // brought up to date: decoders then count the frames themselves.
+        m_muxer.reset();
+        m_avio.reset();
+        m_file.resize(m_bytesOnDisk);
+        if (m_tagAt >= 0 && m_file.seek(m_tagAt))
+            m_file.write("\0\0\0\0", 4);
     }
     m_muxer.reset();
     m_avio.reset();

@@ -17,12 +17,14 @@ public:
     bool write(const qint16* interleaved, qint64 frames) override;
     void checkpoint() override;
     bool finish() override;
-    qint64 framesWritten() const override { return m_framesIn; }
+    qint64 framesWritten() const override;
     QString error() const override { return m_error; }
 
 private:
     explicit Mp3Sink(const QString& path);
     bool setUp(int sampleRate, int channels);
+    bool allocateScratch(int samples);
+    bool convertIntoFifo(const uint8_t* in, int count);
     bool encodeFromFifo(bool final);
     bool sendFrame(AVFrame* frame);
     bool fail(const QString& what, int err);
@@ -40,6 +42,9 @@ private:
     qint64 m_framesIn = 0;
     int64_t m_nextPts = 0;
     bool m_headerWritten = false;
+    qint64 m_bytesOnDisk = 0;
+    qint64 m_packetsOnDisk = 0;
+    qint64 m_tagAt = -1;
     bool m_finished = false;
     QString m_error;
 };

@@ -31,9 +31,14 @@ int writePacket(void* opaque, const uint8_t* buf, int size)
 int writePacket(void* opaque, uint8_t* buf, int size)
 #endif
 {
-    const qint64 put = deviceOf(opaque)->write(reinterpret_cast<const char*>(buf), size);
-    if (put != size)
-        return AVERROR(ENOSPC);
+    qint64 put = 0;
+    while (put < size) {
+        const qint64 n =
+            deviceOf(opaque)->write(reinterpret_cast<const char*>(buf) + put, size - put);
+        if (n <= 0)
+            return AVERROR(ENOSPC);
+        put += n;
+    }
     return size;
 }
 

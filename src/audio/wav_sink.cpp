@@ -78,14 +78,20 @@ bool WavSink::write(const qint16* interleaved, qint64 frames)
         qToLittleEndian<qint16>(interleaved, bytes / 2, little.data());
         data = little.constData();
     }
-    const qint64 put = bytes > 0 ? m_file.write(data, bytes) : 0;
+    qint64 put = 0;
+    while (put < bytes) {
+        const qint64 n = m_file.write(data + put, bytes - put);
+        if (n <= 0)
+            break;
+        put += n;
+    }
     if (put != bytes) {
         // Keep whole frames only; the header is then made to match the data on disk.
         const qint64 kept = put > 0 ? put / m_frameBytes * m_frameBytes : 0;
         m_dataBytes += kept;
+        m_error = m_file.errorString();
         m_file.flush();
         m_file.resize(kHeaderBytes + m_dataBytes);
-        m_error = m_file.errorString();
         writeHeader();
         return false;
     }
