@@ -107,6 +107,9 @@ std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, const 
                 *error =
                     cannotPlay(name, withDetail(QStringLiteral("the file cannot be read"), detail));
                 break;
+            case FfmpegSource::Failure::Empty:
+                *error = cannotPlay(name, QStringLiteral("the file holds no sound"));
+                break;
             case FfmpegSource::Failure::Damaged:
                 *error =
                     cannotPlay(name, withDetail(QStringLiteral("the file is damaged"), detail));

@@ -113,6 +113,10 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(QIODevice* device, Failure* fai
     // Prove that the stream yields sound before calling the file playable.
     const int err = source->decodeFrame(source->m_primed.get());
     if (err < 0) {
+        if (err == AVERROR_EOF && source->m_packetsRead == 0) {
+            *failure = Failure::Empty;
+            return {};
+        }
         *failure = err == AVERROR(EIO) ? Failure::Unreadable : Failure::Damaged;
         *detail =
             err == AVERROR_EOF ? QStringLiteral("no sound could be decoded") : avErrorText(err);
@@ -177,8 +181,10 @@ int FfmpegSource::decodeFrame(AVFrame* frame)
             avcodec_send_packet(cc, nullptr);
             continue;
         }
-        if (m_packet->stream_index == m_stream)
+        if (m_packet->stream_index == m_stream) {
+            ++m_packetsRead;
             avcodec_send_packet(cc, m_packet.get()); // a rejected packet is simply skipped
+        }
         av_packet_unref(m_packet.get());
     }
 }

@@ -14,7 +14,7 @@ namespace Marlet::Audio {
 class FfmpegSource final : public FrameSource
 {
 public:
-    enum class Failure { None, NotAudio, Damaged, Unreadable };
+    enum class Failure { None, NotAudio, Empty, Damaged, Unreadable };
 
     // `device` must outlive the source. On failure returns null and sets `failure`
     // and a detail text for the message.
@@ -39,6 +39,7 @@ private:
     bool m_hasPrimed = false;
     bool m_flushing = false;
     int m_stream = -1;
+    qint64 m_packetsRead = 0;
     qint64 m_dropBeforeMs = -1; // after a seek, frames ending before this are dropped
 };
 

@@ -136,6 +136,8 @@ void TestDecoder::refusesWithReason_data()
     QTest::newRow("folder") << QStringLiteral(MARLET_TEST_DATA_DIR)
                             << QStringLiteral("is a folder");
     QTest::newRow("empty") << fixture(QStringLiteral("zero.mp3")) << QStringLiteral("is empty");
+    QTest::newRow("wav without samples")
+        << fixture(QStringLiteral("wav_no_samples.wav")) << QStringLiteral("holds no sound");
     QTest::newRow("text") << fixture(QStringLiteral("text.mp3"))
                           << QStringLiteral("not a sound file");
     QTest::newRow("corrupt") << fixture(QStringLiteral("corrupt.mp3")) << QStringLiteral("damaged");

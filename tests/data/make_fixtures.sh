@@ -206,6 +206,15 @@ tone  8000 1  4000 wav_mulaw_mono_8000.wav      -c:a pcm_mulaw
 tone 8000 1 4000 "$tmp/full.wav" -c:a pcm_s16le
 head -c $((44 + 3000)) "$tmp/full.wav" > wav_truncated.wav
 
+# No samples: a canonical header announcing 0 data bytes.
+head -c 44 "$tmp/full.wav" > wav_no_samples.wav
+perl -e '
+    open(my $f, "+<:raw", $ARGV[0]) or die "$ARGV[0]: $!";
+    seek($f, 4, 0);  print $f pack("V", 36);
+    seek($f, 40, 0); print $f pack("V", 0);
+    close($f) or die;
+' wav_no_samples.wav
+
 # Huge claim: 0.1 s of PCM whose RIFF and data sizes say 0xFFFFFFF0.
 tone 8000 1 800 wav_huge_claim.wav -c:a pcm_s16le
 perl -e '
