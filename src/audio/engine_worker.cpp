@@ -10,9 +10,9 @@ namespace Marlet::Audio {
 namespace {
 
 // Audio kept waiting in the device, in ms: filled up to the high mark whenever it
-// drops to the low mark, so the engine wakes about twice a second while playing.
-constexpr qint64 kHighWaterMs = 1000;
-constexpr qint64 kLowWaterMs = 500;
+// drops to the low mark, so the engine wakes about once a second while playing.
+constexpr qint64 kHighWaterMs = 2000;
+constexpr qint64 kLowWaterMs = 1000;
 // Audio queued before the device starts, in ms: small, so sound starts at once.
 constexpr qint64 kStartMs = 60;
 constexpr qint64 kRecordPumpMs = 200;

@@ -6,11 +6,12 @@ namespace Marlet::Audio {
 
 namespace {
 
-// A device period of about 90 ms: few wake-ups, and still quick to pause.
+// A device period of 90 to 190 ms: few wake-ups; pausing and stopping do not wait
+// for it, they act on the device at once.
 Uint16 periodFor(int sampleRate)
 {
     Uint16 samples = 512;
-    while (samples < 8192 && samples * 11 < sampleRate)
+    while (samples < 8192 && samples * 6 < sampleRate)
         samples = static_cast<Uint16>(samples * 2);
     return samples;
 }
