@@ -6,12 +6,14 @@ namespace Marlet::Audio {
 
 namespace {
 
-// A device period of 90 to 190 ms: few wake-ups; pausing and stopping do not wait
-// for it, they act on the device at once.
-Uint16 periodFor(int sampleRate)
+// Playback periods of 90 to 190 ms keep wake-ups rare; pausing and stopping do not
+// wait for them, they act on the device at once. Capture periods stay near 25 to 50 ms:
+// the period in flight when capture stops is lost.
+Uint16 periodFor(int sampleRate, bool capture)
 {
+    const int periodsPerSecond = capture ? 20 : 6;
     Uint16 samples = 512;
-    while (samples < 8192 && samples * 6 < sampleRate)
+    while (samples < 8192 && samples * periodsPerSecond < sampleRate)
         samples = static_cast<Uint16>(samples * 2);
     return samples;
 }
@@ -66,7 +68,7 @@ std::unique_ptr<SdlDevice> SdlDevice::open(Direction direction, int sampleRate, 
     want.freq = sampleRate;
     want.format = capture ? AUDIO_S16SYS : AUDIO_F32SYS;
     want.channels = static_cast<Uint8>(channels);
-    want.samples = periodFor(sampleRate);
+    want.samples = periodFor(sampleRate, capture);
     want.callback = nullptr; // queue mode
 
     std::unique_ptr<SdlDevice> device(new SdlDevice);
