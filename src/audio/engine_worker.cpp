@@ -51,7 +51,10 @@ void EngineWorker::shutdown()
 
 void EngineWorker::setState(State state)
 {
-    m_shared->advancing = state == State::Playing || state == State::Recording;
+    const bool advancing = state == State::Playing || state == State::Recording;
+    if (advancing && !m_shared->advancing)
+        m_shared->positionSteadyNs = steadyNowNs(); // the clock runs again from here
+    m_shared->advancing = advancing;
     if (state == m_state)
         return;
     m_state = state;

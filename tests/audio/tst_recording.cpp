@@ -7,21 +7,13 @@
 #include "audio/audio_engine.h"
 #include "audio/decoder.h"
 #include "audio/recording_sink.h"
+#include "support/reference_decode.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QtEndian>
+#include <QtTest>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <numbers>
@@ -35,22 +27,16 @@
 using Marlet::Audio::AudioEngine;
 using Marlet::Audio::Decoder;
 using Marlet::Audio::RecordingSink;
+using Marlet::Testing::fixture;
 using State = AudioEngine::State;
 
 namespace {
 
-// What the engine asks of the capture device, and what the disk driver gives.
-constexpr int kRate = 44100;
+constexpr int kRate = 44100; // what the engine asks of the capture device
 constexpr int kChannels = 2;
-constexpr qint64 kFrameBytes = kChannels * 2;
-// The capture device period the engine asks for at 44.1 kHz, in frames.
-constexpr qint64 kDevicePeriodFrames = 4096;
-
-constexpr qint64 kInputFrames = kRate; // 1.0 s
-constexpr qint64 kWavHeaderBytes = 44;
+constexpr qint64 kInputFrames = kRate;    // 1.0 s of input, then silence
+constexpr qint64 kMaxPeriodFrames = 8192; // the longest device period the engine asks for
 constexpr qint64 kMp3FrameSamples = 1152;
-constexpr int kTimeoutMs = 20000;
-
 // Set in the environment of a child process that is to record and then call exit().
 constexpr char kExitChildVariable[] = "MARLET_TEST_RECORD_THEN_EXIT";
 
@@ -68,302 +54,31 @@ double signalAt(qint64 frame, int channel, int rate)
 std::vector<qint16> makeSignal(qint64 frames, int channels, int rate)
 {
     std::vector<qint16> samples(size_t(frames * channels));
-    for (qint64 f = 0; f < frames; ++f) {
-        for (int c = 0; c < channels; ++c)
-            samples[size_t(f * channels + c)] = qint16(std::lround(32767.0 * signalAt(f, c, rate)));
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const double value = signalAt(qint64(i) / channels, int(i % size_t(channels)), rate);
+        samples[i] = qint16(std::lround(32767.0 * value));
     }
     return samples;
 }
 
 // What the capture device reads, interleaved stereo.
-const std::vector<qint16>& input()
-{
-    static const std::vector<qint16> samples = makeSignal(kInputFrames, kChannels, kRate);
-    return samples;
-}
+const std::vector<qint16> kInput = makeSignal(kInputFrames, kChannels, kRate);
 
-// The captured stream: the input, then silence.
-qint16 capturedAt(qint64 sample)
+// The first frame of `samples` (stereo) from `from` on that is not the captured sound of
+// `skip` frames later; the frame count when there is none.
+qint64 capturedUpTo(const std::vector<qint16>& samples, qint64 from, qint64 skip = 0)
 {
-    return sample < qint64(input().size()) ? input()[size_t(sample)] : qint16(0);
-}
-
-bool matchesCaptured(const std::vector<qint16>& samples, qint64 frame, qint64 capturedFrame)
-{
-    for (int c = 0; c < kChannels; ++c) {
-        if (samples[size_t(frame * kChannels + c)] != capturedAt(capturedFrame * kChannels + c))
-            return false;
+    for (auto i = size_t(from * kChannels); i < samples.size(); ++i) {
+        const size_t at = i + size_t(skip * kChannels);
+        if (samples[i] != (at < kInput.size() ? kInput[at] : 0))
+            return qint64(i) / kChannels;
     }
-    return true;
-}
-
-// Empty when `samples` is exactly what the capture device gave from its first frame on.
-QString capturedMismatch(const std::vector<qint16>& samples)
-{
-    const auto frames = qint64(samples.size() / kChannels);
-    for (qint64 f = 0; f < frames; ++f) {
-        if (!matchesCaptured(samples, f, f))
-            return QStringLiteral("frame %1 of %2 differs from the captured sound")
-                .arg(f)
-                .arg(frames);
-    }
-    return {};
-}
-
-std::vector<qint16> samplesOf(const QByteArray& bytes)
-{
-    std::vector<qint16> samples(size_t(bytes.size()) / 2);
-    if (!samples.empty())
-        std::memcpy(samples.data(), bytes.constData(), samples.size() * 2);
-    for (qint16& s : samples)
-        s = qFromLittleEndian(s);
-    return samples;
-}
-
-qint64 framesForMs(qint64 ms)
-{
-    return ms * kRate / 1000;
-}
-
-// The length in ms the engine reports for `frames` frames.
-qint64 msForFrames(qint64 frames)
-{
-    return frames * 1000 / kRate;
-}
-
-struct Wav
-{
-    QString problem; // empty for a canonical 16-bit PCM WAV whose sizes match the file
-    int sampleRate = 0;
-    int channels = 0;
-    std::vector<qint16> samples;
-
-    qint64 frames() const { return channels > 0 ? qint64(samples.size()) / channels : 0; }
-};
-
-Wav readWav(const QString& path)
-{
-    Wav wav;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        wav.problem = file.errorString();
-        return wav;
-    }
-    const QByteArray bytes = file.readAll();
-    const auto size = qint64(bytes.size());
-    if (size < kWavHeaderBytes) {
-        wav.problem = QStringLiteral("only %1 bytes").arg(size);
-        return wav;
-    }
-    const char* h = bytes.constData();
-    const auto u16 = [h](int at) { return qint64(qFromLittleEndian<quint16>(h + at)); };
-    const auto u32 = [h](int at) { return qint64(qFromLittleEndian<quint32>(h + at)); };
-    const auto is = [h](int at, const char* id) { return std::memcmp(h + at, id, 4) == 0; };
-    wav.channels = int(u16(22));
-    wav.sampleRate = int(u32(24));
-    const qint64 frameBytes = wav.channels * 2;
-    const qint64 dataBytes = size - kWavHeaderBytes;
-    QStringList problems;
-    if (!is(0, "RIFF") || !is(8, "WAVE") || !is(12, "fmt ") || !is(36, "data"))
-        problems << QStringLiteral("not RIFF/WAVE/fmt/data in the canonical places");
-    if (u32(16) != 16 || u16(20) != 1 || u16(34) != 16)
-        problems << QStringLiteral("not 16-bit PCM in a 16-byte fmt chunk");
-    if (wav.channels < 1 || u32(28) != wav.sampleRate * frameBytes || u16(32) != frameBytes)
-        problems << QStringLiteral("channels, byte rate and block align disagree");
-    if (u32(4) != size - 8)
-        problems << QStringLiteral("RIFF size %1 in a file of %2 bytes").arg(u32(4)).arg(size);
-    if (u32(40) != dataBytes)
-        problems
-            << QStringLiteral("data size %1 with %2 bytes present").arg(u32(40)).arg(dataBytes);
-    if (frameBytes > 0 && dataBytes % frameBytes != 0)
-        problems << QStringLiteral("data is not whole frames");
-    wav.problem = problems.join(QStringLiteral("; "));
-    wav.samples = samplesOf(bytes.mid(kWavHeaderBytes));
-    return wav;
-}
-
-struct Decoded
-{
-    QString problem; // empty when ffmpeg decoded the file without an error
-    std::vector<qint16> samples;
-
-    qint64 frames(int channels = kChannels) const { return qint64(samples.size()) / channels; }
-};
-
-// Decodes with the ffmpeg program, independently of our own decoder, into 16-bit PCM
-// at `rate` and `channels`.
-Decoded decodeWithFfmpeg(const QString& path, int rate = kRate, int channels = kChannels)
-{
-    Decoded decoded;
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-                  QStringLiteral("-i"), path, QStringLiteral("-f"), QStringLiteral("s16le"),
-                  QStringLiteral("-ac"), QString::number(channels), QStringLiteral("-ar"),
-                  QString::number(rate), QStringLiteral("-")});
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitStatus() != QProcess::NormalExit) {
-        decoded.problem = QStringLiteral("ffmpeg did not run: %1").arg(ffmpeg.errorString());
-        return decoded;
-    }
-    const QByteArray messages = ffmpeg.readAllStandardError().trimmed();
-    decoded.samples = samplesOf(ffmpeg.readAllStandardOutput());
-    if (ffmpeg.exitCode() != 0 || !messages.isEmpty()) {
-        decoded.problem = QStringLiteral("ffmpeg (exit code %1): %2")
-                              .arg(ffmpeg.exitCode())
-                              .arg(QString::fromLocal8Bit(messages));
-    }
-    return decoded;
-}
-
-struct Mp3Frames
-{
-    QString problem;          // empty when the file is Layer III frames after an ID3v2 tag
-    qint64 audioFrames = 0;   // frames after the Info/Xing one
-    qint64 taggedFrames = -1; // the frame count the Info/Xing frame states, -1 without one
-    qint64 trailingBytes = 0; // bytes of a last, incomplete frame
-};
-
-// Walks the MPEG audio Layer III frames of a file.
-Mp3Frames walkMp3(const QString& path)
-{
-    Mp3Frames result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.problem = file.errorString();
-        return result;
-    }
-    const QByteArray bytes = file.readAll();
-    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
-    const auto size = qint64(bytes.size());
-    qint64 pos = 0;
-    if (size >= 10 && bytes.startsWith("ID3")) {
-        pos = 10 + (qint64(data[6] & 0x7f) << 21 | qint64(data[7] & 0x7f) << 14 |
-                    qint64(data[8] & 0x7f) << 7 | qint64(data[9] & 0x7f));
-        if (data[5] & 0x10)
-            pos += 10; // footer
-    }
-    static constexpr int kMpeg1Kbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,
-                                           112, 128, 160, 192, 224, 256, 320, 0};
-    static constexpr int kMpeg2Kbps[16] = {0,  8,  16, 24,  32,  40,  48,  56,
-                                           64, 80, 96, 112, 128, 144, 160, 0};
-    static constexpr int kMpeg1Rates[4] = {44100, 48000, 32000, 0};
-    bool first = true;
-    while (pos + 4 <= size) {
-        const quint32 header = qFromBigEndian<quint32>(data + pos);
-        const quint32 version = (header >> 19) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
-        const bool mpeg1 = version == 3;
-        const int kbps = (mpeg1 ? kMpeg1Kbps : kMpeg2Kbps)[(header >> 12) & 0xf];
-        const int rate = kMpeg1Rates[(header >> 10) & 3] / (mpeg1 ? 1 : version == 2 ? 2 : 4);
-        if ((header & 0xffe00000u) != 0xffe00000u || version == 1 || ((header >> 17) & 3) != 1 ||
-            kbps == 0 || rate == 0) {
-            result.problem =
-                QStringLiteral("no Layer III frame at byte %1 of %2").arg(pos).arg(size);
-            return result;
-        }
-        const qint64 length = (mpeg1 ? 144000LL : 72000LL) * kbps / rate + ((header >> 9) & 1);
-        if (pos + length > size) {
-            result.trailingBytes = size - pos;
-            break;
-        }
-        if (first) {
-            first = false;
-            const bool mono = ((header >> 6) & 3) == 3;
-            const qint64 tag = pos + 4 + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));
-            const QByteArray id = bytes.mid(tag, 4);
-            if (id == "Xing" || id == "Info") {
-                const quint32 flags = qFromBigEndian<quint32>(data + tag + 4);
-                if (flags & 1)
-                    result.taggedFrames = qFromBigEndian<quint32>(data + tag + 8);
-                pos += length;
-                continue;
-            }
-        }
-        ++result.audioFrames;
-        pos += length;
-    }
-    return result;
-}
-
-enum class Mp3Check {
-    Complete,   // whole frames, and the Info/Xing frame (if any) counts them
-    InProgress, // whole frames; the Info/Xing frame is brought up to date at the end
-    CutShort,   // as Complete, but the last frame may be cut off
-};
-
-QString mp3Problem(const Mp3Frames& frames, Mp3Check check = Mp3Check::Complete)
-{
-    if (!frames.problem.isEmpty())
-        return frames.problem;
-    if (frames.trailingBytes != 0 && check != Mp3Check::CutShort)
-        return QStringLiteral("ends in the middle of a frame (%1 bytes)").arg(frames.trailingBytes);
-    if (check != Mp3Check::InProgress && frames.taggedFrames >= 0 &&
-        frames.taggedFrames != frames.audioFrames) {
-        return QStringLiteral("the Info/Xing frame says %1 frames, the file holds %2")
-            .arg(frames.taggedFrames)
-            .arg(frames.audioFrames);
-    }
-    return {};
-}
-
-struct Likeness
-{
-    double levelDb[8] = {};     // decoded level relative to the reference, per channel
-    double correlation[8] = {}; // per channel, at the best lag
-    qint64 lag = 0;             // frames the decoded sound is late by
-
-    QString describe(int channels) const
-    {
-        QStringList parts;
-        for (int c = 0; c < channels; ++c) {
-            parts << QStringLiteral("channel %1: %2 dB, correlation %3")
-                         .arg(c)
-                         .arg(levelDb[c], 0, 'f', 2)
-                         .arg(correlation[c], 0, 'f', 4);
-        }
-        return parts.join(QStringLiteral("; ")) + QStringLiteral(", lag %1").arg(lag);
-    }
-};
-
-// Compares the first `frames` frames of `decoded` with `reference` (both interleaved,
-// `channels` wide), at the lag within `maxLag` frames where they are most alike.
-Likeness compare(const std::vector<qint16>& reference, const std::vector<qint16>& decoded,
-                 int channels, qint64 frames, qint64 maxLag)
-{
-    const auto at = [channels](const std::vector<qint16>& v, qint64 frame, int c) {
-        const qint64 i = frame * channels + c;
-        return frame >= 0 && i < qint64(v.size()) ? double(v[size_t(i)]) : 0.0;
-    };
-    const auto dot = [&](const std::vector<qint16>& a, const std::vector<qint16>& b, qint64 bLag,
-                         int c) {
-        double sum = 0;
-        for (qint64 f = 0; f < frames; ++f)
-            sum += at(a, f, c) * at(b, f + bLag, c);
-        return sum;
-    };
-    Likeness likeness;
-    double best = -1e9;
-    for (qint64 lag = -maxLag; lag <= maxLag; ++lag) {
-        double total = 0;
-        for (int c = 0; c < channels; ++c)
-            total += dot(reference, decoded, lag, c);
-        if (total > best) {
-            best = total;
-            likeness.lag = lag;
-        }
-    }
-    for (int c = 0; c < channels; ++c) {
-        const double xx = dot(reference, reference, 0, c);
-        const double yy = dot(decoded, decoded, likeness.lag, c);
-        likeness.levelDb[c] = 10.0 * std::log10(std::max(yy, 1.0) / xx);
-        likeness.correlation[c] =
-            dot(reference, decoded, likeness.lag, c) / std::sqrt(xx * std::max(yy, 1.0));
-    }
-    return likeness;
+    return qint64(samples.size()) / kChannels;
 }
 
 bool waitFor(const std::function<bool()>& condition)
 {
-    return QTest::qWaitFor(condition, kTimeoutMs);
+    return QTest::qWaitFor(condition, 20000);
 }
 
 QStringList entriesIn(const QString& dir)
@@ -371,44 +86,107 @@ QStringList entriesIn(const QString& dir)
     return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 }
 
-QList<State> statesIn(const QSignalSpy& spy)
+QByteArray littleEndian(qint64 value, int bytes)
 {
-    QList<State> states;
-    for (const QList<QVariant>& args : spy)
-        states << args.at(0).value<State>();
-    return states;
+    const auto le = qToLittleEndian(quint32(value));
+    return QByteArray(reinterpret_cast<const char*>(&le), bytes);
 }
 
-QString fixture(const QString& name)
+// Reads the samples of a 16-bit PCM WAV of `rate` and `channels`; a problem unless the
+// file is the canonical 44-byte header, with sizes that match the file, and whole frames.
+QString readWav(const QString& path, int rate, int channels, std::vector<qint16>* samples)
 {
-    return QStringLiteral(MARLET_TEST_DATA_DIR "/") + name;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    const QByteArray bytes = file.readAll();
+    const qint64 dataBytes = bytes.size() - 44;
+    if (dataBytes < 0 || dataBytes % (channels * 2) != 0)
+        return QStringLiteral("%1 bytes are not a header and whole frames").arg(bytes.size());
+    const QByteArray header = "RIFF" + littleEndian(36 + dataBytes, 4) + "WAVEfmt " +
+                              littleEndian(16, 4) + littleEndian(1, 2) + // PCM
+                              littleEndian(channels, 2) + littleEndian(rate, 4) +
+                              littleEndian(qint64(rate) * channels * 2, 4) +
+                              littleEndian(channels * 2, 2) + littleEndian(16, 2) + "data" +
+                              littleEndian(dataBytes, 4);
+    if (!bytes.startsWith(header))
+        return QStringLiteral("header ") + QString::fromLatin1(bytes.left(44).toHex(' '));
+    samples->resize(size_t(dataBytes / 2));
+    qFromLittleEndian<qint16>(bytes.constData() + 44, qsizetype(samples->size()), samples->data());
+    return {};
 }
 
-// Checks that `path` is a complete recording: of `savedMs` when known (>= 0), and
-// for WAV exactly the captured sound.
-void verifyRecording(const QString& path, qint64 savedMs)
+// Decodes `path` with the ffmpeg program into `decoded` (float at `rate` and `channels`); a
+// problem when ffmpeg says anything or our own Decoder does not open it in that format.
+QString mp3Problem(const QString& path, int rate, int channels, std::vector<float>* decoded)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+                  QStringLiteral("-i"), path, QStringLiteral("-f"), QStringLiteral("f32le"),
+                  QStringLiteral("-ac"), QString::number(channels), QStringLiteral("-ar"),
+                  QString::number(rate), QStringLiteral("-")});
+    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitStatus() != QProcess::NormalExit)
+        return QStringLiteral("ffmpeg did not run: ") + ffmpeg.errorString();
+    const QByteArray messages = ffmpeg.readAllStandardError().trimmed();
+    if (ffmpeg.exitCode() != 0 || !messages.isEmpty())
+        return QStringLiteral("ffmpeg: ") + QString::fromLocal8Bit(messages);
+    *decoded = Marlet::Testing::floatsFrom(ffmpeg.readAllStandardOutput());
+    QString error;
+    const std::unique_ptr<Decoder> ours = Decoder::open(path, &error);
+    if (!ours || ours->info().sampleRate != rate || ours->info().channels != channels)
+        return QStringLiteral("our Decoder does not open it as %1 Hz, %2 channels: %3")
+            .arg(rate)
+            .arg(channels)
+            .arg(error);
+    return {};
+}
+
+// Checks that the first `frames` of `decoded` are the test signal at `rate`, in the right
+// channels, from the start, and as loud (LAME comes out about 0.45 dB quieter).
+void verifySound(const std::vector<float>& decoded, int channels, int rate, qint64 frames)
+{
+    QVERIFY(frames * channels <= qint64(decoded.size()));
+    for (int c = 0; c < channels; ++c) {
+        double xx = 0, yy = 0, xy = 0;
+        for (qint64 f = 0; f < frames; ++f) {
+            const double x = signalAt(f, c, rate);
+            const double y = decoded[size_t(f * channels + c)];
+            xx += x * x;
+            yy += y * y;
+            xy += x * y;
+        }
+        const double levelDb = 10.0 * std::log10(yy / xx);
+        const double correlation = xy / std::sqrt(xx * yy);
+        QVERIFY2(std::abs(levelDb) <= 1.0 && correlation > 0.95,
+                 qPrintable(QString::asprintf("channel %d: %.2f dB, correlation %.3f", c, levelDb,
+                                              correlation)));
+    }
+}
+
+// Checks that `path` is a whole recording, of `savedMs` when that is known (>= 0): a WAV
+// exactly the captured sound; an MP3 within a frame of that length and the same sound.
+// When the disk filled, an MP3's Info frame may be missing: it then decodes a frame
+// longer and starts late, and only its length is checked.
+void verifyRecording(const QString& path, qint64 savedMs, bool diskFilled = false)
 {
     if (path.endsWith(QLatin1String("wav"), Qt::CaseInsensitive)) {
-        const Wav wav = readWav(path);
-        QVERIFY2(wav.problem.isEmpty(), qPrintable(wav.problem));
-        QCOMPARE(wav.sampleRate, kRate);
-        QCOMPARE(wav.channels, kChannels);
-        if (savedMs >= 0)
-            QCOMPARE(msForFrames(wav.frames()), savedMs);
-        const QString mismatch = capturedMismatch(wav.samples);
-        QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+        std::vector<qint16> samples;
+        QCOMPARE(readWav(path, kRate, kChannels, &samples), QString());
+        const auto frames = qint64(samples.size()) / kChannels;
+        QCOMPARE(capturedUpTo(samples, 0), frames);
+        QVERIFY(savedMs < 0 || frames * 1000 / kRate == savedMs);
         return;
     }
-    const QString problem = mp3Problem(walkMp3(path));
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    const Decoded decoded = decodeWithFfmpeg(path);
-    QVERIFY2(decoded.problem.isEmpty(), qPrintable(decoded.problem));
-    if (savedMs >= 0) {
-        QVERIFY2(std::abs(decoded.frames() - framesForMs(savedMs)) <= kMp3FrameSamples,
-                 qPrintable(QStringLiteral("%1 frames decoded, %2 ms recorded")
-                                .arg(decoded.frames())
-                                .arg(savedMs)));
-    }
+    std::vector<float> decoded;
+    QCOMPARE(mp3Problem(path, kRate, kChannels, &decoded), QString());
+    const auto frames = qint64(decoded.size()) / kChannels;
+    const qint64 slack = diskFilled ? 2 * kMp3FrameSamples : kMp3FrameSamples;
+    QVERIFY2(
+        savedMs < 0 || std::abs(frames - savedMs * kRate / 1000) <= slack,
+        qPrintable(QStringLiteral("%1 frames decoded, %2 ms reported").arg(frames).arg(savedMs)));
+    if (!diskFilled && frames >= kRate / 5)
+        verifySound(decoded, kChannels, kRate, std::min(frames, kInputFrames));
 }
 
 } // namespace
@@ -417,14 +195,12 @@ class TestRecording final : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_scratch;
+
 private Q_SLOTS:
     void initTestCase();
-    void wavHoldsExactlyTheCapturedSound();
-    void mp3KeepsLengthAndLevel();
     void everyWayOfEndingSavesTheFile_data();
     void everyWayOfEndingSavesTheFile();
-    void exitingTheProcessSavesTheFile_data();
-    void exitingTheProcessSavesTheFile();
     void fileNames_data();
     void fileNames();
     void fullDiskEndsTheRecording_data();
@@ -432,122 +208,39 @@ private Q_SLOTS:
     void pauseHoldsCapture();
     void sinkKeepsLengthAndFormat_data();
     void sinkKeepsLengthAndFormat();
-
-private:
-    std::unique_ptr<QTemporaryDir> m_scratch;
-    bool m_haveFfmpeg = false;
 };
 
 void TestRecording::initTestCase()
 {
-    m_haveFfmpeg = !QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty();
-    // A child started by exitingTheProcessSavesTheFile() has its capture set up already.
+    // A child started by the "exit" rows has its capture set up already.
     if (qEnvironmentVariableIsSet(kExitChildVariable))
         return;
-
-    m_scratch = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_scratch->isValid());
-    const QString inputPath = m_scratch->filePath(QStringLiteral("capture.raw"));
-    QFile raw(inputPath);
-    QVERIFY(raw.open(QIODevice::WriteOnly));
-    std::vector<qint16> little = input();
-    for (qint16& s : little)
-        s = qToLittleEndian(s);
-    const auto bytes = qint64(little.size() * 2);
-    QCOMPARE(raw.write(reinterpret_cast<const char*>(little.data()), bytes), bytes);
-    raw.close();
+    const QString inputPath = m_scratch.filePath(QStringLiteral("capture.raw"));
+    QFile file(inputPath); // in the byte order of the machine, as the device delivers it
+    const auto bytes = qint64(kInput.size() * sizeof(qint16));
+    QVERIFY(file.open(QIODevice::WriteOnly) &&
+            file.write(reinterpret_cast<const char*>(kInput.data()), bytes) == bytes);
 
     // Read when the first engine starts SDL up.
     qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILEIN", QFile::encodeName(inputPath));
-    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_scratch->filePath(QStringLiteral("out.raw"))));
+    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_scratch.filePath(QStringLiteral("out.raw"))));
     qunsetenv("SDL_DISKAUDIODELAY");
-}
-
-void TestRecording::wavHoldsExactlyTheCapturedSound()
-{
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("take.wav"));
-    AudioEngine engine;
-    QSignalSpy saved(&engine, &AudioEngine::recordingSaved);
-    QSignalSpy failed(&engine, &AudioEngine::failed);
-
-    engine.record(file);
-    QVERIFY(waitFor([&] { return engine.state() == State::Recording; }));
-    // On until the whole input and some silence after it are in the file.
-    const qint64 enough = kWavHeaderBytes + (kInputFrames + framesForMs(300)) * kFrameBytes;
-    QVERIFY(waitFor([&] { return QFileInfo(file).size() >= enough; }));
-    engine.stop();
-    QVERIFY(waitFor([&] { return saved.count() == 1; }));
-    QCOMPARE(engine.state(), State::NotOpen);
-    QCOMPARE(failed.count(), 0);
-    QCOMPARE(saved.at(0).at(0).toString(), file);
-
-    verifyRecording(file, saved.at(0).at(1).toLongLong());
-    if (QTest::currentTestFailed())
-        return;
-    QVERIFY(readWav(file).frames() >= kInputFrames + framesForMs(300));
-}
-
-void TestRecording::mp3KeepsLengthAndLevel()
-{
-    if (!m_haveFfmpeg)
-        QSKIP("needs the ffmpeg program");
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("take.mp3"));
-    AudioEngine engine;
-    QSignalSpy saved(&engine, &AudioEngine::recordingSaved);
-    QSignalSpy failed(&engine, &AudioEngine::failed);
-
-    engine.record(file);
-    QVERIFY(waitFor([&] { return engine.state() == State::Recording; }));
-    QVERIFY(waitFor([&] { return engine.positionMs() >= 1500; }));
-    engine.stop();
-    QVERIFY(waitFor([&] { return saved.count() == 1; }));
-    QCOMPARE(failed.count(), 0);
-    QCOMPARE(saved.at(0).at(0).toString(), file);
-    const qint64 savedMs = saved.at(0).at(1).toLongLong();
-
-    // Whole frames, the length in the header, and as long as recorded.
-    verifyRecording(file, savedMs);
-    if (QTest::currentTestFailed())
-        return;
-
-    // As loud as the input and the same sound, in the right channels, from the start.
-    const Decoded decoded = decodeWithFfmpeg(file);
-    const qint64 window = std::min({kInputFrames, decoded.frames(), framesForMs(savedMs)});
-    QVERIFY2(window >= framesForMs(200), qPrintable(QString::number(window)));
-    const Likeness likeness = compare(input(), decoded.samples, kChannels, window, 64);
-    const QString detail = likeness.describe(kChannels);
-    for (int c = 0; c < kChannels; ++c) {
-        // LAME comes out about 0.45 dB quieter.
-        QVERIFY2(std::abs(likeness.levelDb[c]) <= 1.0, qPrintable(detail));
-        QVERIFY2(likeness.correlation[c] > 0.95, qPrintable(detail));
-    }
-    QVERIFY2(std::abs(likeness.lag) <= 1, qPrintable(detail));
-
-    // Our own decoder opens it and finds the same length.
-    QString error;
-    const std::unique_ptr<Decoder> ours = Decoder::open(file, &error);
-    QVERIFY2(ours, qPrintable(error));
-    QCOMPARE(ours->info().sampleRate, kRate);
-    QCOMPARE(ours->info().channels, kChannels);
-    std::vector<float> buffer(4096 * kChannels);
-    qint64 ourFrames = 0;
-    for (qint64 got; (got = ours->read(buffer.data(), 4096)) > 0;)
-        ourFrames += got;
-    QCOMPARE(ourFrames, decoded.frames());
 }
 
 void TestRecording::everyWayOfEndingSavesTheFile_data()
 {
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("ending");
+    QTest::addColumn<State>("after");
+    const std::pair<const char*, State> endings[] = {
+        {"stop", State::NotOpen},    {"stop at once", State::NotOpen}, {"close", State::NotOpen},
+        {"play", State::Playing},    {"open", State::Stopped},         {"record", State::Recording},
+        {"destroy", State::NotOpen}, {"exit", State::NotOpen}};
     for (const char* suffix : {"wav", "mp3"}) {
-        for (const char* ending :
-             {"stop", "stop at once", "close", "play", "open", "record", "destroy"}) {
+        for (const auto& [ending, after] : endings) {
             QTest::addRow("%s, %s", suffix, ending)
-                << QString::fromLatin1(suffix) << QString::fromLatin1(ending);
+                << QString::fromLatin1(suffix) << QString::fromLatin1(ending) << after;
         }
     }
 }
@@ -556,30 +249,46 @@ void TestRecording::everyWayOfEndingSavesTheFile()
 {
     QFETCH(QString, suffix);
     QFETCH(QString, ending);
-    if (suffix == QLatin1String("mp3") && !m_haveFfmpeg)
-        QSKIP("needs the ffmpeg program");
+    QFETCH(State, after);
+    if (const QString target = qEnvironmentVariable(kExitChildVariable); !target.isEmpty()) {
+        // The child: records, then leaves through exit() with the engine still running.
+        auto* engine = new AudioEngine;
+        engine->record(target);
+        std::exit(waitFor([&] { return engine->positionMs() >= 500; }) ? 0 : 3);
+    }
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("take.") + suffix);
     const QString next = dir.filePath(QStringLiteral("next.") + suffix);
-
     const QString fixtureFile = fixture(QStringLiteral("wav_s16_stereo_44100.wav"));
+    if (ending == QLatin1String("exit")) {
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(kExitChildVariable), file);
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("everyWayOfEndingSavesTheFile:") +
+                     QString::fromLatin1(QTest::currentDataTag())});
+        QVERIFY2(child.waitForFinished(60000), "the child process did not end");
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        verifyRecording(file, -1);
+        return;
+    }
 
     auto engine = std::make_unique<AudioEngine>();
     QSignalSpy saved(engine.get(), &AudioEngine::recordingSaved);
     QSignalSpy failed(engine.get(), &AudioEngine::failed);
-    QSignalSpy opened(engine.get(), &AudioEngine::opened);
-
     // Playing after a recording plays the file that was open before it.
     if (ending == QLatin1String("play")) {
         engine->open(fixtureFile);
-        QVERIFY(waitFor([&] { return opened.count() == 1; }));
+        QVERIFY(waitFor([&] { return engine->state() == State::Stopped; }));
     }
     engine->record(file);
-    if (ending != QLatin1String("stop at once")) {
-        QVERIFY(waitFor([&] { return engine->state() == State::Recording; }));
-        QVERIFY(waitFor([&] { return engine->positionMs() >= 700; }));
-    }
-
+    // A plain stop comes once the whole input and some silence after it are in.
+    const qint64 lengthMs = ending == QLatin1String("stop") ? 1600 : 700;
+    if (ending != QLatin1String("stop at once"))
+        QVERIFY(waitFor([&] { return engine->positionMs() >= lengthMs; }));
     if (ending == QLatin1String("destroy")) {
         // Saves the file, though nobody is left to be told.
         engine.reset();
@@ -596,119 +305,64 @@ void TestRecording::everyWayOfEndingSavesTheFile()
         engine->open(fixtureFile);
     else
         engine->record(next);
-    QVERIFY(waitFor([&] { return saved.count() >= 1; }));
+    QVERIFY(waitFor([&] { return saved.count() == 1 && engine->state() == after; }));
     QCOMPARE(saved.at(0).at(0).toString(), file);
     const qint64 savedMs = saved.at(0).at(1).toLongLong();
-
-    if (ending == QLatin1String("open")) {
-        QVERIFY(waitFor([&] { return opened.count() == 1; }));
-        QCOMPARE(engine->state(), State::Stopped);
-    } else if (ending == QLatin1String("play")) {
-        QVERIFY(waitFor([&] { return engine->state() == State::Playing; }));
+    QVERIFY(ending != QLatin1String("stop") || savedMs >= 1200);
+    if (after == State::Playing || after == State::Stopped)
         QCOMPARE(engine->fileName(), fixtureFile);
-    } else if (ending == QLatin1String("record")) {
-        QVERIFY(waitFor([&] { return engine->state() == State::Recording; }));
+    if (ending == QLatin1String("record")) {
         engine->stop();
         QVERIFY(waitFor([&] { return saved.count() == 2; }));
         QCOMPARE(saved.at(1).at(0).toString(), next);
-    } else {
-        QCOMPARE(engine->state(), State::NotOpen);
     }
     QCOMPARE(failed.count(), 0);
     verifyRecording(file, savedMs);
 }
 
-void TestRecording::exitingTheProcessSavesTheFile_data()
-{
-    QTest::addColumn<QString>("suffix");
-    QTest::newRow("wav") << QStringLiteral("wav");
-    QTest::newRow("mp3") << QStringLiteral("mp3");
-}
-
-void TestRecording::exitingTheProcessSavesTheFile()
-{
-    QFETCH(QString, suffix);
-    if (const QString target = qEnvironmentVariable(kExitChildVariable); !target.isEmpty()) {
-        // The child: records, then leaves through exit() with the engine still running.
-        auto* engine = new AudioEngine;
-        engine->record(target);
-        const bool recording = waitFor([&] { return engine->positionMs() >= 500; });
-        std::exit(recording ? 0 : 3);
-    }
-    if (suffix == QLatin1String("mp3") && !m_haveFfmpeg)
-        QSKIP("needs the ffmpeg program");
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("take.") + suffix);
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(kExitChildVariable), file);
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("exitingTheProcessSavesTheFile:") + suffix});
-    QVERIFY2(child.waitForFinished(60000), "the child process did not end");
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0);
-    verifyRecording(file, -1);
-}
-
 void TestRecording::fileNames_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("withOpenFile");
     QTest::addColumn<bool>("accepted");
-
-    QTest::newRow("ogg") << QStringLiteral("take.ogg") << false << false;
-    QTest::newRow("ogg, a file open") << QStringLiteral("take.ogg") << true << false;
-    QTest::newRow("no extension") << QStringLiteral("take") << false << false;
-    QTest::newRow("no name") << QString() << false << false;
-    QTest::newRow("missing folder") << QStringLiteral("nowhere/take.wav") << false << false;
-    QTest::newRow("missing folder, a file open")
-        << QStringLiteral("nowhere/take.mp3") << true << false;
-    QTest::newRow("a folder of that name") << QStringLiteral("folder.wav") << false << false;
-    QTest::newRow("upper-case WAV") << QStringLiteral("TAKE.WAV") << false << true;
-    QTest::newRow("mixed-case mp3") << QStringLiteral("Take.Mp3") << false << true;
+    QTest::newRow("ogg") << QStringLiteral("take.ogg") << false;
+    QTest::newRow("no name") << QString() << false;
+    QTest::newRow("missing folder") << QStringLiteral("nowhere/take.mp3") << false;
+    QTest::newRow("a folder of that name") << QStringLiteral("folder.wav") << false;
+    QTest::newRow("upper-case WAV") << QStringLiteral("TAKE.WAV") << true;
+    QTest::newRow("mixed-case mp3") << QStringLiteral("Take.Mp3") << true;
 }
 
 void TestRecording::fileNames()
 {
     QFETCH(QString, name);
-    QFETCH(bool, withOpenFile);
     QFETCH(bool, accepted);
-    if (accepted && name.endsWith(QLatin1String("mp3"), Qt::CaseInsensitive) && !m_haveFfmpeg)
-        QSKIP("needs the ffmpeg program");
     QTemporaryDir dir;
     const QString file = name.isEmpty() ? QString() : dir.filePath(name);
     if (name.startsWith(QLatin1String("folder")))
         QVERIFY(QDir(dir.path()).mkdir(name));
     const QStringList entriesBefore = entriesIn(dir.path());
-
     AudioEngine engine;
     QSignalSpy saved(&engine, &AudioEngine::recordingSaved);
     QSignalSpy failed(&engine, &AudioEngine::failed);
     const QString opened = fixture(QStringLiteral("wav_s16_stereo_44100.wav"));
-    if (withOpenFile) {
-        engine.open(opened);
-        QVERIFY(waitFor([&] { return engine.state() == State::Stopped; }));
-    }
-    const State before = engine.state();
+    engine.open(opened);
+    QVERIFY(waitFor([&] { return engine.state() == State::Stopped; }));
     QSignalSpy states(&engine, &AudioEngine::stateChanged);
 
     engine.record(file);
     if (!accepted) {
+        // Refused, naming the file, with nothing changed.
         QVERIFY(waitFor([&] { return failed.count() == 1; }));
         const QString message = failed.at(0).at(0).toString();
-        if (!name.isEmpty())
-            QVERIFY2(message.contains(QDir::toNativeSeparators(file)), qPrintable(message));
-        QVERIFY(!statesIn(states).contains(State::Recording));
-        QCOMPARE(engine.state(), before);
-        if (withOpenFile)
-            QCOMPARE(engine.fileName(), opened);
+        QVERIFY2(message.contains(QDir::toNativeSeparators(file)), qPrintable(message));
+        for (const QList<QVariant>& args : states)
+            QVERIFY(args.at(0).value<State>() != State::Recording);
+        QCOMPARE(engine.state(), State::Stopped);
+        QCOMPARE(engine.fileName(), opened);
         QCOMPARE(saved.count(), 0);
         QCOMPARE(entriesIn(dir.path()), entriesBefore);
         return;
     }
-    QVERIFY(waitFor([&] { return engine.state() == State::Recording; }));
     QVERIFY(waitFor([&] { return engine.positionMs() >= 300; }));
     engine.stop();
     QVERIFY(waitFor([&] { return saved.count() == 1; }));
@@ -731,8 +385,6 @@ void TestRecording::fullDiskEndsTheRecording()
 #ifdef Q_OS_LINUX
     QFETCH(QString, suffix);
     QFETCH(qint64, limit);
-    if (suffix == QLatin1String("mp3") && !m_haveFfmpeg)
-        QSKIP("needs the ffmpeg program");
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("full.") + suffix);
     AudioEngine engine;
@@ -743,8 +395,6 @@ void TestRecording::fullDiskEndsTheRecording()
     // for the whole process, so nothing is checked (and logged) until it is lifted.
     rlimit previous{};
     QVERIFY(getrlimit(RLIMIT_FSIZE, &previous) == 0);
-    if (previous.rlim_cur != RLIM_INFINITY && previous.rlim_cur < rlim_t(limit))
-        QSKIP("the file size limit is already lower than this test needs");
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit limited = previous;
     limited.rlim_cur = rlim_t(limit);
@@ -760,31 +410,15 @@ void TestRecording::fullDiskEndsTheRecording()
     QVERIFY2(ended, "the recording did not end by itself");
     QCOMPARE(engine.state(), State::NotOpen);
     QCOMPARE(saved.at(0).at(0).toString(), file);
-    const qint64 savedMs = saved.at(0).at(1).toLongLong();
-
     // Said once, naming the file and why.
     QTest::qWait(300);
     QCOMPARE(failed.count(), 1);
     const QString message = failed.at(0).at(0).toString();
     QVERIFY2(message.contains(QDir::toNativeSeparators(file)), qPrintable(message));
     QVERIFY2(!message.contains(QLatin1String("Unknown error")), qPrintable(message));
-
     // What fitted is a valid file of the length reported.
-    const qint64 size = QFileInfo(file).size();
-    QVERIFY2(size > kWavHeaderBytes && size <= limit, qPrintable(QString::number(size)));
-    if (suffix == QLatin1String("wav")) {
-        verifyRecording(file, savedMs);
-        return;
-    }
-    // A last frame cut short is as good as it gets here; decoders skip it.
-    const QString problem = mp3Problem(walkMp3(file), Mp3Check::CutShort);
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    const Decoded decoded = decodeWithFfmpeg(file);
-    QVERIFY2(decoded.problem.isEmpty(), qPrintable(decoded.problem));
-    QVERIFY2(std::abs(decoded.frames() - framesForMs(savedMs)) <= 2 * kMp3FrameSamples,
-             qPrintable(QStringLiteral("%1 frames decoded, %2 ms reported")
-                            .arg(decoded.frames())
-                            .arg(savedMs)));
+    QVERIFY(QFileInfo(file).size() > 44 && QFileInfo(file).size() <= limit);
+    verifyRecording(file, saved.at(0).at(1).toLongLong(), true);
 #else
     QSKIP("file size limits are tried on Linux only");
 #endif
@@ -794,56 +428,41 @@ void TestRecording::pauseHoldsCapture()
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("paused.wav"));
+    const auto fileFrames = [&file] { return (QFileInfo(file).size() - 44) / 4; };
     AudioEngine engine;
     QSignalSpy saved(&engine, &AudioEngine::recordingSaved);
-    QSignalSpy failed(&engine, &AudioEngine::failed);
 
     engine.record(file);
-    QVERIFY(waitFor([&] { return engine.state() == State::Recording; }));
-    const qint64 someBytes = kWavHeaderBytes + framesForMs(200) * kFrameBytes;
-    QVERIFY(waitFor([&] { return QFileInfo(file).size() >= someBytes; }));
+    QVERIFY(waitFor([&] { return fileFrames() >= kRate / 5; }));
     engine.pause();
     QVERIFY(waitFor([&] { return engine.state() == State::Paused; }));
-
     // Nothing is recorded while paused.
     const qint64 positionAtPause = engine.positionMs();
-    const qint64 sizeAtPause = QFileInfo(file).size();
+    const qint64 framesAtPause = fileFrames();
     QTest::qWait(800);
     QCOMPARE(engine.positionMs(), positionAtPause);
-    QCOMPARE(QFileInfo(file).size(), sizeAtPause);
+    QCOMPARE(fileFrames(), framesAtPause);
 
     engine.resume();
     QVERIFY(waitFor([&] { return engine.state() == State::Recording; }));
-    const qint64 enough = kWavHeaderBytes + (kInputFrames + framesForMs(300)) * kFrameBytes;
-    QVERIFY(waitFor([&] { return QFileInfo(file).size() >= enough; }));
+    // The pause does not count as recorded time.
+    QVERIFY(engine.positionMs() < positionAtPause + 400);
+    QVERIFY(waitFor([&] { return fileFrames() >= kInputFrames + kRate / 3; }));
     engine.stop();
     QVERIFY(waitFor([&] { return saved.count() == 1; }));
-    QCOMPARE(failed.count(), 0);
-    QCOMPARE(entriesIn(dir.path()), QStringList{QStringLiteral("paused.wav")});
+    std::vector<qint16> samples;
+    QCOMPARE(readWav(file, kRate, kChannels, &samples), QString());
 
-    const Wav wav = readWav(file);
-    QVERIFY2(wav.problem.isEmpty(), qPrintable(wav.problem));
-    QCOMPARE(msForFrames(wav.frames()), saved.at(0).at(1).toLongLong());
-
-    // Capture went on where it had stopped: the file is the captured sound with at most
-    // the one device period that was on its way at the pause left out. Had capture gone
-    // on while paused, most of a second of the input would be missing.
-    qint64 pausedAt = 0;
-    while (pausedAt < wav.frames() && matchesCaptured(wav.samples, pausedAt, pausedAt))
-        ++pausedAt;
-    qint64 lost = -1;
-    for (qint64 skip = 0; pausedAt < wav.frames() && skip <= kDevicePeriodFrames && lost < 0;
-         ++skip) {
-        qint64 f = pausedAt;
-        while (f < wav.frames() && matchesCaptured(wav.samples, f, f + skip))
-            ++f;
-        if (f == wav.frames())
-            lost = skip;
-    }
-    QVERIFY2(
-        pausedAt == wav.frames() || lost >= 0,
-        qPrintable(
-            QStringLiteral("after frame %1 the file is not the captured sound").arg(pausedAt)));
+    // Capture went on where it had stopped: the file is the captured sound, but for the
+    // one device period that may have been on its way at the pause. Had capture gone on
+    // while paused, most of a second of the input would be missing.
+    const qint64 frames = qint64(samples.size()) / kChannels;
+    const qint64 pausedAt = capturedUpTo(samples, 0);
+    qint64 lost = 0;
+    while (lost <= kMaxPeriodFrames && capturedUpTo(samples, pausedAt, lost) < frames)
+        ++lost;
+    QVERIFY2(lost <= kMaxPeriodFrames,
+             qPrintable(QStringLiteral("not the captured sound after frame %1").arg(pausedAt)));
 }
 
 void TestRecording::sinkKeepsLengthAndFormat_data()
@@ -853,13 +472,10 @@ void TestRecording::sinkKeepsLengthAndFormat_data()
     QTest::addColumn<int>("channels");
     QTest::addColumn<qint64>("frames");
     QTest::addColumn<int>("outputRate"); // of an MP3
-
     for (const char* suffix : {"wav", "mp3"}) {
         const QString s = QString::fromLatin1(suffix);
         QTest::addRow("%s, 44100 Hz stereo", suffix) << s << 44100 << 2 << qint64(45334) << 44100;
         QTest::addRow("%s, 48000 Hz mono", suffix) << s << 48000 << 1 << qint64(30000) << 48000;
-        QTest::addRow("%s, 22050 Hz stereo", suffix) << s << 22050 << 2 << qint64(11111) << 22050;
-        QTest::addRow("%s, 96000 Hz stereo", suffix) << s << 96000 << 2 << qint64(48000) << 48000;
         QTest::addRow("%s, 37800 Hz mono", suffix) << s << 37800 << 1 << qint64(18900) << 44100;
     }
     QTest::newRow("wav, one frame") << QStringLiteral("wav") << 44100 << 2 << qint64(1) << 0;
@@ -873,11 +489,15 @@ void TestRecording::sinkKeepsLengthAndFormat()
     QFETCH(qint64, frames);
     QFETCH(int, outputRate);
     const bool mp3 = suffix == QLatin1String("mp3");
-    if (mp3 && !m_haveFfmpeg)
-        QSKIP("needs the ffmpeg program");
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("sink.") + suffix);
     const std::vector<qint16> pcm = makeSignal(frames, channels, rate);
+    std::vector<qint16> samples;
+    std::vector<float> decoded;
+    const auto problem = [&] {
+        return mp3 ? mp3Problem(file, outputRate, channels, &decoded)
+                   : readWav(file, rate, channels, &samples);
+    };
 
     QString error;
     std::unique_ptr<RecordingSink> sink = RecordingSink::create(file, rate, channels, &error);
@@ -885,55 +505,24 @@ void TestRecording::sinkKeepsLengthAndFormat()
     const qint64 half = frames / 2;
     QVERIFY(sink->write(pcm.data(), half));
     sink->checkpoint();
-
     // Between checkpoints the file is already valid.
-    if (mp3) {
-        const QString problem = mp3Problem(walkMp3(file), Mp3Check::InProgress);
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
-        const Decoded decoded = decodeWithFfmpeg(file, outputRate, channels);
-        QVERIFY2(decoded.problem.isEmpty(), qPrintable(decoded.problem));
-        QVERIFY2(Decoder::open(file, &error), qPrintable(error));
-    } else {
-        const Wav wav = readWav(file);
-        QVERIFY2(wav.problem.isEmpty(), qPrintable(wav.problem));
-        QCOMPARE(wav.frames(), half);
-    }
+    QCOMPARE(problem(), QString());
+    QVERIFY(mp3 || qint64(samples.size()) == half * channels);
 
     QVERIFY(sink->write(pcm.data() + half * channels, frames - half));
     QCOMPARE(sink->framesWritten(), frames);
     QVERIFY(sink->finish());
     QCOMPARE(sink->error(), QString());
     sink.reset();
-
+    QCOMPARE(problem(), QString());
     if (!mp3) {
-        const Wav wav = readWav(file);
-        QVERIFY2(wav.problem.isEmpty(), qPrintable(wav.problem));
-        QCOMPARE(wav.sampleRate, rate);
-        QCOMPARE(wav.channels, channels);
-        QVERIFY(wav.samples == pcm);
+        QVERIFY(samples == pcm);
         return;
     }
-    const QString problem = mp3Problem(walkMp3(file));
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    const std::unique_ptr<Decoder> ours = Decoder::open(file, &error);
-    QVERIFY2(ours, qPrintable(error));
-    QCOMPARE(ours->info().sampleRate, outputRate);
-    QCOMPARE(ours->info().channels, channels);
-
     // Exactly as long as what went in, and the same sound from its first sample.
-    const Decoded decoded = decodeWithFfmpeg(file, outputRate, channels);
-    QVERIFY2(decoded.problem.isEmpty(), qPrintable(decoded.problem));
-    QCOMPARE(decoded.frames(channels), frames * outputRate / rate);
-    const std::vector<qint16> reference =
-        outputRate == rate ? pcm : makeSignal(frames * outputRate / rate, channels, outputRate);
-    const Likeness likeness =
-        compare(reference, decoded.samples, channels, decoded.frames(channels), 16);
-    const QString detail = likeness.describe(channels);
-    for (int c = 0; c < channels; ++c) {
-        QVERIFY2(std::abs(likeness.levelDb[c]) <= 1.0, qPrintable(detail));
-        QVERIFY2(likeness.correlation[c] > 0.95, qPrintable(detail));
-    }
-    QVERIFY2(std::abs(likeness.lag) <= 1, qPrintable(detail));
+    const qint64 expected = frames * outputRate / rate;
+    QCOMPARE(qint64(decoded.size()) / channels, expected);
+    verifySound(decoded, channels, outputRate, expected);
 }
 
 QTEST_GUILESS_MAIN(TestRecording)
