@@ -243,10 +243,9 @@ void EngineWorker::seek(qint64 positionMs)
     finishRecording();
     if (!m_decoder)
         return;
-    const State resumeAs = m_state == State::Playing ? State::Playing : m_state;
-    const qint64 duration = m_decoder->info().durationMs;
-    if (duration >= 0)
-        positionMs = qMin(positionMs, duration);
+    const State resumeAs = m_state;
+    if (m_durationMs >= 0)
+        positionMs = qMin(positionMs, m_durationMs);
     setState(State::Seeking);
     rewind(qMax<qint64>(0, positionMs));
     if (resumeAs == State::Playing) {
