@@ -112,7 +112,9 @@ QString readWav(const QString& path, int rate, int channels, std::vector<qint16>
     if (!bytes.startsWith(header))
         return QStringLiteral("header ") + QString::fromLatin1(bytes.left(44).toHex(' '));
     samples->resize(size_t(dataBytes / 2));
-    qFromLittleEndian<qint16>(bytes.constData() + 44, qsizetype(samples->size()), samples->data());
+    if (!samples->empty())
+        qFromLittleEndian<qint16>(bytes.constData() + 44, qsizetype(samples->size()),
+                                  samples->data());
     return {};
 }
 
