@@ -1,9 +1,12 @@
 #include "quit_on_signal.h"
+#include "startup_probe.h"
+
+#include "forms/program_icon.h"
+#include "main_window/form1.h"
 
 #include <marlet/version.h>
 
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char* argv[])
 {
@@ -11,10 +14,12 @@ int main(int argc, char* argv[])
     QApplication::setOrganizationName(QStringLiteral("Quendel"));
     QApplication::setApplicationName(QString::fromLatin1(Marlet::Version::productName));
     QApplication::setApplicationVersion(QString::fromLatin1(Marlet::Version::text));
+    QApplication::setWindowIcon(Marlet::programIcon());
     Marlet::quitOnTerminationSignals(app);
 
-    QWidget window;
-    window.setWindowTitle(QApplication::applicationName());
-    window.show();
+    Marlet::MainWindow::Form1 form;
+    form.Form_Load();
+    Marlet::installStartupProbe(&form);
+    form.show();
     return app.exec();
 }

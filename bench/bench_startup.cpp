@@ -1,0 +1,138 @@
+// Start-up measurements of the program on an X display: from process start until the
+// main window is exposed (median of 10 runs), and resident memory 3 s later, idle. A bare
+// Qt window started the same way is measured in the same run as the reference.
+//
+// Uses $DISPLAY when set; otherwise starts its own Xvfb (no window manager).
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr int kRuns = 10;
+constexpr int kTimeoutMs = 20000;
+
+struct Run
+{
+    double shownMs = 0;
+    double rssMb = 0;
+};
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// Starts the program with the start-up probe and waits for its two reports.
+std::optional<Run> measureOnce(const QString& program, const QProcessEnvironment& env)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    process.start(program, {});
+    Run run;
+    QByteArray output;
+    while (clock.elapsed() < kTimeoutMs) {
+        if (!process.waitForReadyRead(kTimeoutMs))
+            break;
+        output += process.readAllStandardOutput();
+        if (run.shownMs == 0 && output.contains("shown\n"))
+            run.shownMs = double(clock.nsecsElapsed()) / 1e6;
+        const qsizetype at = output.indexOf("rss_kb: ");
+        if (at >= 0 && output.indexOf('\n', at) > at) {
+            run.rssMb = output.mid(at + 8, output.indexOf('\n', at) - at - 8).toDouble() / 1024;
+            break;
+        }
+    }
+    process.waitForFinished(kTimeoutMs);
+    if (run.shownMs == 0)
+        return std::nullopt;
+    return run;
+}
+
+void report(const char* name, const QString& program, const QProcessEnvironment& env,
+            double* shownMedian, double* rssMedian)
+{
+    std::vector<double> shown;
+    std::vector<double> rss;
+    QString runs;
+    for (int i = 0; i < kRuns; ++i) {
+        const std::optional<Run> run = measureOnce(program, env);
+        if (!run)
+            continue;
+        shown.push_back(run->shownMs);
+        rss.push_back(run->rssMb);
+        runs += QStringLiteral(" %1").arg(run->shownMs, 0, 'f', 1);
+    }
+    *shownMedian = median(shown);
+    *rssMedian = median(rss);
+    std::printf("%s_runs_ms:%s\n", name, qPrintable(runs));
+}
+
+QString freeDisplay()
+{
+    for (int n = 90; n < 140; ++n) {
+        if (!QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) &&
+            !QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+            return QStringLiteral(":%1").arg(n);
+    }
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcess xvfb;
+    if (env.value(QStringLiteral("DISPLAY")).isEmpty()) {
+        const QString display = freeDisplay();
+        xvfb.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-screen"), QStringLiteral("0"),
+                                            QStringLiteral("1280x800x24"),
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X") + display.mid(1);
+        for (int i = 0; i < 100 && !QFileInfo::exists(socket); ++i)
+            QThread::msleep(50);
+        if (!QFileInfo::exists(socket)) {
+            std::fprintf(stderr, "bench_startup: cannot start Xvfb\n");
+            return 0;
+        }
+        env.insert(QStringLiteral("DISPLAY"), display);
+    }
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("MARLET_STARTUP_PROBE"), QStringLiteral("1"));
+    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
+
+    double bareShown = 0;
+    double bareRss = 0;
+    double shown = 0;
+    double rss = 0;
+    report("bare_qt_window", QStringLiteral(MARLET_BARE_WINDOW_PATH), env, &bareShown, &bareRss);
+    report("startup_to_shown", QStringLiteral(MARLET_APP_PATH), env, &shown, &rss);
+    std::printf("bare_qt_window_shown_ms: %.1f\n", bareShown);
+    std::printf("bare_qt_window_rss_mb: %.1f\n", bareRss);
+    std::printf("startup_to_shown_ms: %.1f\n", shown);
+    std::printf("startup_vs_bare_qt_ratio: %.2f\n", bareShown > 0 ? shown / bareShown : 0.0);
+    std::printf("main_window_rss_mb: %.1f\n", rss);
+    std::printf("target: startup_to_shown_ms < 150\ntarget: main_window_rss_mb < 35\n");
+
+    if (xvfb.state() != QProcess::NotRunning) {
+        xvfb.terminate();
+        xvfb.waitForFinished(5000);
+    }
+    return 0;
+}

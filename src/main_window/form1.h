@@ -1,0 +1,102 @@
+#pragma once
+
+#include "transport/transport_control.h"
+
+#include <QVariant>
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+
+namespace Marlet::Forms {
+class CommonDialog;
+}
+
+namespace Marlet::MainWindow {
+
+// The program's main window. Every control carries its name as objectName.
+class Form1 final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `engineFactory` goes to the transport control (empty: the audio module).
+    explicit Form1(Transport::EngineFactory engineFactory = {});
+    ~Form1() override;
+
+    // Handlers. Form_Load runs once, before the window is first shown.
+    void Form_Load();
+    // Runs when the window closes by any way but "Exit"; ends the program.
+    void Form_Unload();
+    // "Exit": ends the event loop at once, without Form_Unload.
+    void Command3_Click();
+
+    // The client height; the width is fixed. The user cannot resize the window.
+    int clientHeightTwips() const { return m_clientHeightTwips; }
+    void setClientHeightTwips(int height);
+
+    QString statusText() const;
+    void setStatusText(const QString& text);
+
+    // Called before each assignment to a member of mmc with the member's name and the
+    // value. What it throws counts as that statement failing.
+    using TransportTrace = std::function<void(const QString& member, const QVariant& value)>;
+    void setTransportTrace(TransportTrace trace) { m_transportTrace = std::move(trace); }
+
+    QStatusBar* sb() const { return m_sb; }
+    QPushButton* abt() const { return m_abt; }
+    QTimer* tim() const { return m_tim; }
+    QPushButton* Command5() const { return m_command5; }
+    QPushButton* Command4() const { return m_command4; }
+    QPushButton* Command3() const { return m_command3; }
+    QListWidget* flist() const { return m_flist; }
+    Forms::CommonDialog* cd() const { return m_cd; }
+    QPushButton* Command2() const { return m_command2; }
+    QPushButton* Command1() const { return m_command1; }
+    Transport::TransportControl* mmc() const { return m_mmc; }
+    QLabel* Label3() const { return m_label3; }
+    QLabel* Label1() const { return m_label1; }
+    QLabel* Label2() const { return m_label2; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void createControls(Transport::EngineFactory engineFactory);
+    void layOutStatusBar();
+
+    void setMmcFileName(const QString& fileName);
+    void setMmcCommand(const QString& command);
+    void setMmcUpdateInterval(qint32 ms);
+    void setMmcShareable(qint16 value);
+    void traceMmc(const QString& member, const QVariant& value) const;
+
+    QStatusBar* m_sb = nullptr;
+    QLabel* m_sbText = nullptr;
+    QPushButton* m_abt = nullptr;
+    QTimer* m_tim = nullptr;
+    QPushButton* m_command5 = nullptr;
+    QPushButton* m_command4 = nullptr;
+    QPushButton* m_command3 = nullptr;
+    QListWidget* m_flist = nullptr;
+    Forms::CommonDialog* m_cd = nullptr;
+    QPushButton* m_command2 = nullptr;
+    QPushButton* m_command1 = nullptr;
+    Transport::TransportControl* m_mmc = nullptr;
+    QLabel* m_label3 = nullptr;
+    QLabel* m_label1 = nullptr;
+    QLabel* m_label2 = nullptr;
+
+    int m_clientHeightTwips = 0;
+    TransportTrace m_transportTrace;
+    bool m_exiting = false;  // "Exit" ended the program: no Form_Unload
+    bool m_unloaded = false; // Form_Unload has run
+};
+
+} // namespace Marlet::MainWindow
