@@ -143,6 +143,8 @@ void Form1::createControls(Transport::EngineFactory engineFactory)
     setTabOrder(m_command5, m_abt);
 
     connect(m_command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connectPanel();
+    connectPlaylist();
 }
 
 void Form1::setClientHeightTwips(int height)

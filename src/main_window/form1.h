@@ -36,6 +36,28 @@ public:
     // "Exit": ends the event loop at once, without Form_Unload.
     void Command3_Click();
 
+    // "Show" grows the window step by step, paced by tim, until the playlist is visible;
+    // "Hide" shrinks it back in one loop (form1_panel.cpp).
+    void Command4_Click();
+    void Command5_Click();
+    void tim_Timer();
+
+    // "Open File", the double-click on a playlist entry, and mmc's play, advance, record
+    // and status events (form1_playlist.cpp).
+    void Command1_Click();
+    void flist_DblClick();
+    void mmc_PlayRequested();
+    void mmc_NextRequested();
+    void mmc_RecordRequested();
+    void mmc_StatusUpdate();
+
+    // The window's outer height in twips, frame included, as the window system reports it.
+    int outerHeightTwips() const;
+    // Sizes the client area so that the outer height becomes `height` (to the pixel grid);
+    // the size stays fixed. Returns whether the height took: not while the window is
+    // minimized, maximized or full screen, nor when the height read back is unchanged.
+    bool setOuterHeightTwips(int height);
+
     // The client height; the width is fixed. The user cannot resize the window.
     int clientHeightTwips() const { return m_clientHeightTwips; }
     void setClientHeightTwips(int height);
@@ -44,7 +66,8 @@ public:
     void setStatusText(const QString& text);
 
     // Called before each assignment to a member of mmc with the member's name and the
-    // value. What it throws counts as that statement failing.
+    // value, and before each read of one with the name and an invalid value. What it
+    // throws counts as that statement (or condition) failing.
     using TransportTrace = std::function<void(const QString& member, const QVariant& value)>;
     void setTransportTrace(TransportTrace trace) { m_transportTrace = std::move(trace); }
 
@@ -70,12 +93,22 @@ protected:
 private:
     void createControls(Transport::EngineFactory engineFactory);
     void layOutStatusBar();
+    void connectPanel();
+    void connectPlaylist();
 
     void setMmcFileName(const QString& fileName);
     void setMmcCommand(const QString& command);
     void setMmcUpdateInterval(qint32 ms);
     void setMmcShareable(qint16 value);
+    int mmcMode() const;
+    bool mmcIsBusy() const;
     void traceMmc(const QString& member, const QVariant& value) const;
+
+    // The playlist's selection by position: -1 for none. Throws RuntimeError for a
+    // position outside the list.
+    void setFlistListIndex(int index);
+    // The selected entry's path; empty text when none is selected.
+    QString flistText() const;
 
     QStatusBar* m_sb = nullptr;
     QLabel* m_sbText = nullptr;

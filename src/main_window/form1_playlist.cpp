@@ -1,0 +1,130 @@
+#include "main_window/form1.h"
+
+#include "forms/common_dialog.h"
+#include "forms/error_policy.h"
+#include "forms/runtime_error.h"
+#include "forms/runtime_error_report.h"
+
+#include <QListWidget>
+#include <QPushButton>
+
+namespace Marlet::MainWindow {
+
+using Transport::TransportControl;
+
+void Form1::connectPlaylist()
+{
+    connect(m_command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    // The handler reads the current entry, not the item it is given.
+    connect(m_flist, &QListWidget::itemDoubleClicked, this, &Form1::flist_DblClick);
+    connect(m_mmc, &TransportControl::playRequested, this, &Form1::mmc_PlayRequested);
+    connect(m_mmc, &TransportControl::recordRequested, this, &Form1::mmc_RecordRequested);
+    connect(m_mmc, &TransportControl::statusUpdate, this, &Form1::mmc_StatusUpdate);
+    connect(m_mmc, &TransportControl::nextRequested, this, &Form1::mmc_NextRequested);
+    // What the device finds wrong after it took a command, such as a file it cannot play.
+    connect(m_mmc, &TransportControl::failed, this, [](const QString& message) {
+        Forms::reportRuntimeError(QStringLiteral("mmc"), message);
+    });
+}
+
+void Form1::Command1_Click()
+{
+    const Forms::ResumeNext resume;
+
+    bool chosen = false;
+    resume.run([&] { chosen = m_cd->ShowOpen(); });
+    if (!chosen)
+        return; // a cancelled dialog adds and sends nothing
+    resume.when([&] { return mmcIsBusy(); }, [&] { setMmcCommand(QStringLiteral("STOP")); });
+    resume.run([&] { setMmcFileName(m_cd->FileName()); });
+    resume.run([&] { m_flist->addItem(m_cd->FileName()); }); // at the end
+    resume.run([&] { setMmcCommand(QStringLiteral("OPEN")); });
+    resume.run([&] { setMmcCommand(QStringLiteral("PLAY")); });
+}
+
+void Form1::flist_DblClick()
+{
+    Forms::runReporting(QStringLiteral("flist_DblClick"), [&] {
+        setMmcCommand(QStringLiteral("STOP"));
+        setMmcFileName(flistText());
+        setMmcCommand(QStringLiteral("OPEN"));
+        setMmcCommand(QStringLiteral("PLAY"));
+    });
+}
+
+void Form1::mmc_PlayRequested()
+{
+    const Forms::ResumeNext resume;
+
+    resume.run([&] { setFlistListIndex(0); });
+    resume.run([&] { setMmcFileName(flistText()); });
+    resume.run([&] { setMmcCommand(QStringLiteral("PLAY")); });
+}
+
+void Form1::mmc_NextRequested()
+{
+    const Forms::ResumeNext resume;
+
+    resume.when([&] { return m_flist->currentRow() != m_flist->count() - 1; },
+                [&] {
+                    resume.run([&] { setMmcCommand(QStringLiteral("STOP")); });
+                    resume.run([&] { setFlistListIndex(m_flist->currentRow() + 1); });
+                    resume.run([&] { setMmcFileName(flistText()); });
+                    resume.run([&] { setMmcCommand(QStringLiteral("PLAY")); });
+                });
+}
+
+void Form1::mmc_RecordRequested()
+{
+    const Forms::ResumeNext resume;
+
+    resume.run(
+        [&] { m_cd->setFilter(QStringLiteral("MP3 File Format|*.mp3|WAV File Format|*.wav")); });
+    bool chosen = false;
+    resume.run([&] { chosen = m_cd->ShowSave(); });
+    if (!chosen)
+        return; // a cancelled dialog records nothing
+    resume.run([&] { setMmcFileName(m_cd->FileName()); });
+    resume.run([&] { setMmcCommand(QStringLiteral("RECORD")); });
+}
+
+void Form1::mmc_StatusUpdate()
+{
+    const Forms::ResumeNext resume;
+
+    const auto check = [&](int mode, const char* text) {
+        resume.when([&] { return mmcMode() == mode; },
+                    [&] { setStatusText(QString::fromLatin1(text)); });
+    };
+    check(Transport::ModeNotOpen, "Not Ready");
+    check(Transport::ModePaused, "Pauseed");
+    check(Transport::ModeReady, "Ready!");
+    check(Transport::ModeStopped, "Stoped");
+}
+
+int Form1::mmcMode() const
+{
+    traceMmc(QStringLiteral("Mode"), QVariant());
+    return m_mmc->Mode();
+}
+
+bool Form1::mmcIsBusy() const
+{
+    traceMmc(QStringLiteral("isBusy"), QVariant());
+    return m_mmc->isBusy();
+}
+
+void Form1::setFlistListIndex(int index)
+{
+    if (index < -1 || index >= m_flist->count())
+        throw Forms::RuntimeError(QStringLiteral("Invalid property value"));
+    m_flist->setCurrentRow(index);
+}
+
+QString Form1::flistText() const
+{
+    const QListWidgetItem* item = m_flist->currentItem();
+    return item ? item->text() : QString();
+}
+
+} // namespace Marlet::MainWindow

@@ -1,0 +1,477 @@
+#include "forms/common_dialog.h"
+#include "forms/runtime_error.h"
+#include "forms/runtime_error_report.h"
+#include "main_window/form1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <functional>
+#include <memory>
+
+using Marlet::Audio::EngineState;
+using Marlet::MainWindow::Form1;
+using Answer = std::function<void(QFileDialog*)>;
+
+namespace {
+
+// A device that takes every command and makes no sound; the test reports its states.
+class FakeEngine final : public Marlet::Audio::Engine
+{
+public:
+    void open(const QString&) override {}
+    void play() override {}
+    void pause() override {}
+    void resume() override {}
+    void stop() override {}
+    void seek(qint64) override {}
+    void close() override {}
+    void record(const QString&) override {}
+    EngineState state() const override { return EngineState::NotOpen; }
+    QString fileName() const override { return {}; }
+    qint64 durationMs() const override { return -1; }
+    qint64 positionMs() const override { return 0; }
+};
+
+QString s(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+QString fixture(const char* name)
+{
+    return QDir::toNativeSeparators(QStringLiteral(MARLET_TEST_DATA_DIR "/") + s(name));
+}
+
+const QString amr = fixture("amrnb_475.amr");
+const QString wav = fixture("wav_u8_mono_8000.wav");
+
+// What the dialog's Open or Save button does.
+void accept(QDialog* dialog)
+{
+    dialog->accept();
+}
+
+void typeName(QFileDialog* dialog, const QString& name)
+{
+    dialog->findChild<QLineEdit*>(s("fileNameEdit"))->setText(name);
+}
+
+Answer choose(const QString& path)
+{
+    return [path](QFileDialog* dialog) {
+        typeName(dialog, path);
+        accept(dialog);
+    };
+}
+
+} // namespace
+
+class TestPlaylist : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QStringList m_trace;   // "member=value" for an assignment to mmc, "member?" for a read
+    QStringList m_reports; // "where: message"
+    QString m_failAt;      // the traced step that throws
+    Marlet::Audio::EngineClient* m_client = nullptr;
+    QTimer m_answerer;
+
+    std::unique_ptr<Form1> makeForm(bool realEngine = false)
+    {
+        auto form = realEngine ? std::make_unique<Form1>()
+                               : std::make_unique<Form1>([this](auto* client, QString*) {
+                                     m_client = client;
+                                     return std::make_unique<FakeEngine>();
+                                 });
+        form->setTransportTrace([this](const QString& member, const QVariant& value) {
+            m_trace.append(value.isValid() ? member + u'=' + value.toString() : member + u'?');
+            if (m_trace.last() == m_failAt)
+                throw Marlet::Forms::RuntimeError(s("device is not ready"));
+        });
+        return form;
+    }
+
+    // The traced steps but the status checks' reads of Mode.
+    QStringList steps() const
+    {
+        QStringList steps = m_trace;
+        steps.removeAll(s("Mode?"));
+        return steps;
+    }
+
+    // `answer` closes the next file dialog when it shows.
+    void whenDialogShows(const Answer& answer)
+    {
+        m_answerer.disconnect();
+        connect(&m_answerer, &QTimer::timeout, this, [this, answer] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog && dialog->objectName() == s("cdDialog")) {
+                m_answerer.stop();
+                answer(dialog);
+            }
+        });
+        m_answerer.start(10);
+    }
+
+    void startPlaying(Form1& form, const QString& file)
+    {
+        form.mmc()->setFileName(file);
+        form.mmc()->setCommand(s("OPEN"));
+        m_client->engineOpened(500);
+        m_client->engineStateChanged(EngineState::Playing);
+        m_trace.clear();
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void init()
+    {
+        m_trace.clear();
+        m_reports.clear();
+        m_failAt.clear();
+        Marlet::Forms::setRuntimeErrorReportHandler(
+            [this](const QString& where, const QString& message) {
+                m_reports.append(where + s(": ") + message);
+            });
+    }
+    void cleanup()
+    {
+        m_answerer.stop();
+        Marlet::Forms::setRuntimeErrorReportHandler({});
+    }
+
+    void openFile_data()
+    {
+        QTest::addColumn<QString>("file"); // chosen; empty: cancelled
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<QString>("failAt");
+        QTest::addColumn<QStringList>("steps");
+        const QStringList open = {s("FileName=") + wav, s("Command=OPEN"), s("Command=PLAY")};
+        const QStringList stopFirst = QStringList{s("isBusy?"), s("Command=STOP")} + open;
+        QTest::newRow("idle") << wav << false << QString() << QStringList{s("isBusy?")} + open;
+        QTest::newRow("busy: stops first") << wav << true << QString() << stopFirst;
+        QTest::newRow("busy unreadable: stops") << wav << false << s("isBusy?") << stopFirst;
+        QTest::newRow("OPEN fails: goes on")
+            << wav << false << s("Command=OPEN") << QStringList{s("isBusy?")} + open;
+        QTest::newRow("cancelled: nothing") << QString() << true << QString() << QStringList();
+        const QString unicode = fixture("tone ñandú Ünïcode – space.mp3");
+        QTest::newRow("spaces, non-ASCII letters")
+            << unicode << false << QString()
+            << QStringList{s("isBusy?"), s("FileName=") + unicode, s("Command=OPEN"),
+                           s("Command=PLAY")};
+    }
+    void openFile()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, busy);
+        QFETCH(QString, failAt);
+        QFETCH(QStringList, steps);
+        const auto form = makeForm();
+        form->flist()->addItems({wav, amr});
+        if (busy)
+            startPlaying(*form, amr);
+        m_failAt = failAt;
+
+        whenDialogShows(!file.isEmpty() ? choose(file)
+                                        : [](QFileDialog* dialog) { dialog->reject(); });
+        form->Command1()->click();
+        QCOMPARE(this->steps(), steps);
+        QStringList entries;
+        for (int row = 0; row < form->flist()->count(); ++row)
+            entries.append(form->flist()->item(row)->text());
+        // At the end, also when it is there already.
+        QCOMPARE(entries, QStringList({wav, amr, file}).mid(0, file.isEmpty() ? 2 : 3));
+        QVERIFY(m_reports.isEmpty());
+    }
+
+    void doubleClick_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<bool>("playing");
+        QTest::addColumn<QString>("failAt");
+        QTest::addColumn<int>("reached");
+        QTest::addColumn<QString>("report"); // %1: the entry
+        QTest::newRow("an entry") << wav << false << QString() << 4 << QString();
+        QTest::newRow("the playing entry") << wav << true << QString() << 4 << QString();
+        QTest::newRow("a file that has gone")
+            << fixture("gone.mp3") << false << QString() << 3
+            << s("flist_DblClick: Cannot open \"%1\": the file does not exist.");
+        QTest::newRow("STOP fails: nothing more")
+            << wav << true << s("Command=STOP") << 1 << s("flist_DblClick: device is not ready");
+    }
+    void doubleClick()
+    {
+        QFETCH(QString, entry);
+        QFETCH(bool, playing);
+        QFETCH(QString, failAt);
+        QFETCH(int, reached);
+        QFETCH(QString, report);
+        const auto form = makeForm();
+        QListWidget* flist = form->flist();
+        flist->addItems({amr, entry, amr});
+        form->setClientHeightTwips(6225);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        if (playing)
+            startPlaying(*form, entry);
+        m_failAt = failAt;
+
+        const QPoint at = flist->visualItemRect(flist->item(1)).center();
+        QTest::mouseClick(flist->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(flist->viewport(), Qt::LeftButton, {}, at);
+        const QStringList all = {s("Command=STOP"), s("FileName=") + entry, s("Command=OPEN"),
+                                 s("Command=PLAY")};
+        QCOMPARE(steps(), all.mid(0, reached));
+        QCOMPARE(flist->currentRow(), 1);
+        QCOMPARE(m_reports,
+                 report.isEmpty() ? QStringList() : QStringList{report.replace(s("%1"), entry)});
+    }
+
+    void deviceFailureIsReported()
+    {
+        const auto form = makeForm();
+        startPlaying(*form, amr);
+        m_client->engineFailed(s("Cannot play \"x.mp3\": it holds no sound."));
+        QCOMPARE(m_reports, QStringList{s("mmc: Cannot play \"x.mp3\": it holds no sound.")});
+    }
+
+    void playAndAdvanceRequests_data()
+    {
+        QTest::addColumn<QString>("request"); // play; next: the button; end: of a track
+        QTest::addColumn<int>("entries");     // "track0", "track1", ...
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<QString>("failAt");
+        QTest::addColumn<int>("after"); // the selection
+        QTest::addColumn<QString>("steps");
+        const auto row = [](const char* name, const char* request, int entries, int selected,
+                            int after, const char* steps, const char* failAt = "") {
+            QTest::newRow(name) << s(request) << entries << selected << s(failAt) << after
+                                << s(steps);
+        };
+        row("play, the last selected", "play", 3, 2, 0, "FileName=track0 Command=PLAY");
+        row("play, none selected", "play", 3, -1, 0, "FileName=track0 Command=PLAY");
+        row("play, empty list: no name", "play", 0, -1, -1, "FileName= Command=PLAY");
+        const char* advanceTo1 = "Command=STOP FileName=track1 Command=PLAY";
+        row("next, in the middle", "next", 3, 1, 2, "Command=STOP FileName=track2 Command=PLAY");
+        row("end, of the first", "end", 3, 0, 1, advanceTo1);
+        row("next, the last: nothing", "next", 3, 2, 2, "");
+        row("end, of the last: nothing", "end", 3, 2, 2, "");
+        row("next, none selected", "next", 3, -1, 0, "Command=STOP FileName=track0 Command=PLAY");
+        row("next, empty list: nothing", "next", 0, -1, -1, "");
+        row("next, STOP fails: goes on", "next", 3, 0, 1, advanceTo1, "Command=STOP");
+    }
+    void playAndAdvanceRequests()
+    {
+        QFETCH(QString, request);
+        QFETCH(int, entries);
+        QFETCH(int, selected);
+        QFETCH(QString, failAt);
+        QFETCH(int, after);
+        QFETCH(QString, steps);
+        const auto form = makeForm();
+        for (int i = 0; i < entries; ++i)
+            form->flist()->addItem(s("track%1").arg(i));
+        form->flist()->setCurrentRow(selected);
+        startPlaying(*form, amr);
+        m_failAt = failAt;
+
+        if (request == s("play"))
+            Q_EMIT form->mmc()->playRequested(0);
+        else if (request == s("next"))
+            form->mmc()->findChild<QToolButton*>(s("next"))->click();
+        else
+            m_client->engineEndOfMedia();
+        QCOMPARE(form->flist()->currentRow(), after);
+        QCOMPARE(this->steps(), steps.split(u' ', Qt::SkipEmptyParts));
+    }
+
+    void recordRequest_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("typed"); // empty: cancelled
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("MP3, no extension typed") << 0 << s("take") << s("take.mp3");
+        QTest::newRow("WAV, no extension typed") << 1 << s("take") << s("take.wav");
+        QTest::newRow("MP3, another extension typed") << 0 << s("take.wav") << s("take.wav");
+        QTest::newRow("cancelled: nothing") << 0 << QString() << QString();
+        // The question names the file; answered No.
+        QTest::newRow("existing: asks, not replaced") << 0 << s("old") << QString();
+    }
+    void recordRequest()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, typed);
+        QFETCH(QString, chosen);
+        QFile old(m_dir.filePath(s("old.mp3")));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        const auto form = makeForm();
+        const QStringList types = {s("MP3 File Format (*.mp3)"), s("WAV File Format (*.wav)")};
+        QStringList offered;
+        QString question;
+        QTimer asked;
+        connect(&asked, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                question = box->text();
+                box->button(QMessageBox::No)->click();
+            }
+        });
+        asked.start(10);
+        whenDialogShows([&](QFileDialog* dialog) {
+            offered = dialog->nameFilters();
+            dialog->setDirectory(m_dir.path());
+            dialog->selectNameFilter(types.value(type));
+            typeName(dialog, typed);
+            if (!typed.isEmpty())
+                accept(dialog);
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        form->mmc()->findChild<QToolButton*>(s("record"))->click();
+        QCOMPARE(offered, types);
+        QCOMPARE(question.contains(s("old.mp3")), typed == s("old"));
+        const QString file = QDir::toNativeSeparators(m_dir.filePath(chosen));
+        QCOMPARE(steps(), chosen.isEmpty()
+                              ? QStringList()
+                              : QStringList({s("FileName=") + file, s("Command=RECORD")}));
+
+        // The open dialog offers the same types.
+        whenDialogShows([&](QFileDialog* dialog) {
+            offered = dialog->nameFilters();
+            dialog->reject();
+        });
+        form->Command1()->click();
+        QCOMPARE(offered, types);
+    }
+
+    void statusText_data()
+    {
+        QTest::addColumn<QList<int>>("states"); // reported after an "OPEN"; -1: opened
+        QTest::addColumn<QString>("failAt");
+        QTest::addColumn<QString>("text");
+        using S = EngineState;
+        const auto row = [](const char* name, std::initializer_list<S> states, const char* text,
+                            const char* failAt = "") {
+            QList<int> codes = {-1};
+            for (const S state : states)
+                codes.append(int(state));
+            QTest::newRow(name) << codes << s(failAt) << s(text);
+        };
+        row("not open", {S::Playing, S::NotOpen}, "Not Ready");
+        row("paused", {S::Playing, S::Paused}, "Pauseed");
+        row("stopped", {S::Playing, S::Stopped}, "Stoped");
+        row("playing: kept", {S::Playing}, "before");
+        row("recording: kept", {S::Recording}, "before");
+        row("seeking: kept", {S::Seeking}, "before");
+        row("Mode unreadable: each check holds", {S::Playing}, "Stoped", "Mode?");
+        QTest::newRow("opened, not played")
+            << QList<int>{int(S::Stopped)} << QString() << s("Ready!");
+    }
+    void statusText()
+    {
+        QFETCH(QList<int>, states);
+        QFETCH(QString, failAt);
+        QFETCH(QString, text);
+        const auto form = makeForm();
+        form->setStatusText(s("before"));
+        form->mmc()->setFileName(amr);
+        form->mmc()->setCommand(s("OPEN"));
+        m_failAt = failAt;
+
+        for (const int state : states) {
+            if (state < 0)
+                m_client->engineOpened(500);
+            else
+                m_client->engineStateChanged(EngineState(state));
+        }
+        QCOMPARE(form->statusText(), text);
+        // Each report reads the mode afresh for each of the four checks.
+        QVERIFY(!m_trace.isEmpty() && m_trace.size() % 4 == 0);
+        QCOMPARE(m_trace.filter(s("Mode?")), m_trace);
+    }
+
+    void patternsMatchAnyLetterCase()
+    {
+        const QDir mixed(m_dir.filePath(s("mixed")));
+        QVERIFY(mixed.mkpath(s(".")));
+        for (const char* name : {"SONG.MP3", "Tune.Wav", "voice.amr", "notes.txt", "mp3"}) {
+            QFile file(mixed.filePath(s(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const auto form = makeForm();
+        QStringList offered;
+        QStringList shown;
+        whenDialogShows([&](QFileDialog* dialog) {
+            offered = dialog->nameFilters();
+            dialog->setDirectory(mixed);
+            const auto* view = dialog->findChild<QListView*>(s("listView"));
+            (void)QTest::qWaitFor([&] {
+                shown.clear();
+                for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+                    shown.append(view->model()->index(row, 0, view->rootIndex()).data().toString());
+                return shown.size() >= 3;
+            });
+            dialog->reject();
+        });
+        form->Command1()->click();
+        QCOMPARE(offered, QStringList{s("All Supported (*.mp3 *.wav *.amr)")});
+        shown.sort();
+        QCOMPARE(shown, QStringList({s("SONG.MP3"), s("Tune.Wav"), s("voice.amr")}));
+    }
+
+    // The real engine, into SDL's disk driver.
+    void playsThroughThePlaylist()
+    {
+        const QString output = m_dir.filePath(s("device.raw"));
+        qputenv("SDL_AUDIODRIVER", "disk");
+        qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(output));
+        const auto form = makeForm(true);
+        QSignalSpy ends(form->mmc(), &Marlet::Transport::TransportControl::nextRequested);
+        const auto playedThrough = [&](int count) {
+            return ends.size() == count && !form->mmc()->isBusy() &&
+                   form->statusText() == s("Stoped");
+        };
+        const auto played = [](const QString& file) {
+            return QStringList{s("FileName=") + file, s("Command=PLAY")};
+        };
+        const QStringList stop = {s("Command=STOP")};
+
+        // Nothing is selected: the track's end selects the first entry, the same file.
+        whenDialogShows(choose(amr));
+        form->Command1()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(playedThrough(2), 20000);
+        const QStringList opened = {s("isBusy?"), s("FileName=") + amr, s("Command=OPEN"),
+                                    s("Command=PLAY")};
+        QCOMPARE(steps(), opened + stop + played(amr));
+        // The first is selected: the track's end moves on to the new last one.
+        m_trace.clear();
+        whenDialogShows(choose(wav));
+        form->Command1()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(playedThrough(4), 20000);
+        QCOMPARE(form->flist()->currentRow(), 1);
+
+        m_trace.clear();
+        Q_EMIT form->mmc()->playRequested(0);
+        QTRY_VERIFY_WITH_TIMEOUT(playedThrough(6), 20000);
+        QCOMPARE(steps(), played(amr) + stop + played(wav));
+        QCOMPARE(form->flist()->currentRow(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(output).size() > 0, 20000);
+        QVERIFY(m_reports.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestPlaylist)
+#include "tst_playlist.moc"
