@@ -113,6 +113,8 @@ void Form1::createControls(Transport::EngineFactory engineFactory)
     m_flist->setGeometry(twipsRect(120, 2640, 4815, 3180));
     m_flist->setSelectionMode(QAbstractItemView::SingleSelection);
     m_flist->setSortingEnabled(false);
+    // Every entry is one line of text: rows of one height keep appending a long list cheap.
+    m_flist->setUniformItemSizes(true);
 
     m_command3 =
         makeButton(this, "Command3", QStringLiteral("Exit"), twipsRect(3000, 1680, 1215, 375));
