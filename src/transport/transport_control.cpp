@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMetaMethod>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 #include <QTimer>
@@ -450,7 +451,10 @@ void TransportControl::pressButton(int index)
     try {
         switch (Button(index)) {
         case Button::Play:
-            if (d->hasFile || !d->openFile.isEmpty() || !d->fileName.isEmpty())
+            // When the program answers the play request, that request alone decides what
+            // plays; otherwise the button plays what the control holds.
+            if (!isSignalConnected(QMetaMethod::fromSignal(&TransportControl::playRequested)) &&
+                (d->hasFile || !d->openFile.isEmpty() || !d->fileName.isEmpty()))
                 run(Word::Play);
             break;
         case Button::Record:

@@ -169,12 +169,10 @@ private Q_SLOTS:
         });
         control.setFileName(fixture(u"amrnb_475.amr"_s));
         QSignalSpy failed(&control, &TransportControl::failed);
-        QSignalSpy playRequested(&control, &TransportControl::playRequested);
         QCOMPARE(thrownBy([&] { control.setCommand(u"OPEN"_s); }), reason);
-        // A button reports the failure instead, and still raises its event.
+        // A button reports the failure instead of throwing.
         control.findChild<QAbstractButton*>(u"play"_s)->click();
         QCOMPARE(failed, QList<QVariantList>{{reason}});
-        QCOMPARE(playRequested.count(), 1);
     }
 
     void perMode_data()
@@ -243,7 +241,8 @@ private Q_SLOTS:
         // clang-format off
         QTest::newRow("prev") << playing << 7000 << "prev" << "seek 0" << "";
         QTest::newRow("next") << playing << 7000 << "next" << "" << "next";
-        QTest::newRow("play") << "stopped opened playing paused" << 0 << "play" << "play" << "play";
+        // Answered by the program, the play request alone decides what plays.
+        QTest::newRow("play") << "stopped opened playing paused" << 0 << "play" << "" << "play";
         QTest::newRow("pause") << playing << 0 << "pause" << "pause" << "";
         QTest::newRow("back") << playing << 7000 << "back" << "seek 2000" << "";
         QTest::newRow("back near the start") << playing << 3000 << "back" << "seek 0" << "";
