@@ -1,5 +1,6 @@
 #include "forms/runtime_error_report.h"
 #include "main_window/form1.h"
+#include "support/silent_engine.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -13,27 +14,6 @@
 using Marlet::MainWindow::Form1;
 
 namespace {
-
-// A device that does nothing, so that no test needs the audio stack.
-class NullEngine final : public Marlet::Audio::Engine
-{
-public:
-    void open(const QString&) override {}
-    void play() override {}
-    void pause() override {}
-    void resume() override {}
-    void stop() override {}
-    void seek(qint64) override {}
-    void close() override {}
-    void record(const QString&) override {}
-    Marlet::Audio::EngineState state() const override
-    {
-        return Marlet::Audio::EngineState::NotOpen;
-    }
-    QString fileName() const override { return {}; }
-    qint64 durationMs() const override { return -1; }
-    qint64 positionMs() const override { return 0; }
-};
 
 // Every outer height, in twips, that the window takes on.
 class HeightRecorder final : public QObject
@@ -78,8 +58,9 @@ class TestPanel : public QObject
     // A shown window at `outerHeight` twips (0: its creation size), recording from then on.
     std::unique_ptr<Form1> makeForm(int outerHeight)
     {
-        auto form = std::make_unique<Form1>(
-            [](Marlet::Audio::EngineClient*, QString*) { return std::make_unique<NullEngine>(); });
+        auto form = std::make_unique<Form1>([](Marlet::Audio::EngineClient*, QString*) {
+            return std::make_unique<Marlet::Testing::SilentEngine>();
+        });
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get()))
             return {};

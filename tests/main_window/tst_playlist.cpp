@@ -2,6 +2,7 @@
 #include "forms/runtime_error.h"
 #include "forms/runtime_error_report.h"
 #include "main_window/form1.h"
+#include "support/silent_engine.h"
 
 #include <QApplication>
 #include <QDir>
@@ -26,24 +27,6 @@ using Marlet::MainWindow::Form1;
 using Answer = std::function<void(QFileDialog*)>;
 
 namespace {
-
-// A device that takes every command and makes no sound; the test reports its states.
-class FakeEngine final : public Marlet::Audio::Engine
-{
-public:
-    void open(const QString&) override {}
-    void play() override {}
-    void pause() override {}
-    void resume() override {}
-    void stop() override {}
-    void seek(qint64) override {}
-    void close() override {}
-    void record(const QString&) override {}
-    EngineState state() const override { return EngineState::NotOpen; }
-    QString fileName() const override { return {}; }
-    qint64 durationMs() const override { return -1; }
-    qint64 positionMs() const override { return 0; }
-};
 
 QString s(const char* text)
 {
@@ -95,7 +78,7 @@ class TestPlaylist : public QObject
         auto form = realEngine ? std::make_unique<Form1>()
                                : std::make_unique<Form1>([this](auto* client, QString*) {
                                      m_client = client;
-                                     return std::make_unique<FakeEngine>();
+                                     return std::make_unique<Marlet::Testing::SilentEngine>();
                                  });
         form->setTransportTrace([this](const QString& member, const QVariant& value) {
             m_trace.append(value.isValid() ? member + u'=' + value.toString() : member + u'?');
