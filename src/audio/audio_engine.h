@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine_interface.h"
+
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -21,8 +23,7 @@ class AudioEngine final : public QObject
     Q_OBJECT
 
 public:
-    enum class State { NotOpen, Stopped, Playing, Recording, Seeking, Paused };
-    Q_ENUM(State)
+    using State = EngineState;
 
     explicit AudioEngine(QObject* parent = nullptr);
     // Completes a recording in progress and releases the devices; waits for the
@@ -55,7 +56,7 @@ public:
     static void finishAllRecordings();
 
 Q_SIGNALS:
-    void stateChanged(Marlet::Audio::AudioEngine::State state);
+    void stateChanged(Marlet::Audio::EngineState state);
     void opened(qint64 durationMs);
     // Something could not be done; `message` is a sentence for the user.
     void failed(const QString& message);

@@ -13,9 +13,7 @@ public:
     explicit ModuleEngine(EngineClient* client)
     {
         QObject::connect(&m_engine, &AudioEngine::stateChanged, &m_engine,
-                         [client](AudioEngine::State state) {
-                             client->engineStateChanged(static_cast<EngineState>(state));
-                         });
+                         [client](EngineState state) { client->engineStateChanged(state); });
         QObject::connect(&m_engine, &AudioEngine::opened, &m_engine,
                          [client](qint64 duration) { client->engineOpened(duration); });
         QObject::connect(&m_engine, &AudioEngine::failed, &m_engine,
@@ -37,7 +35,7 @@ public:
     void close() override { m_engine.close(); }
     void record(const QString& path) override { m_engine.record(path); }
 
-    EngineState state() const override { return static_cast<EngineState>(m_engine.state()); }
+    EngineState state() const override { return m_engine.state(); }
     QString fileName() const override { return m_engine.fileName(); }
     qint64 durationMs() const override { return m_engine.durationMs(); }
     qint64 positionMs() const override { return m_engine.positionMs(); }
@@ -45,9 +43,6 @@ public:
 private:
     AudioEngine m_engine;
 };
-
-static_assert(int(AudioEngine::State::NotOpen) == int(EngineState::NotOpen) &&
-              int(AudioEngine::State::Paused) == int(EngineState::Paused));
 
 } // namespace
 

@@ -46,7 +46,7 @@ public:
     void shutdown();
 
 Q_SIGNALS:
-    void stateChanged(Marlet::Audio::AudioEngine::State state);
+    void stateChanged(Marlet::Audio::EngineState state);
     void opened(const QString& path, qint64 durationMs);
     void failed(const QString& message);
     // The length found by playing to the end, when it differs from what the file claimed.
