@@ -144,6 +144,7 @@ void Form1::createControls(Transport::EngineFactory engineFactory)
     setTabOrder(m_command4, m_command5);
     setTabOrder(m_command5, m_abt);
 
+    connect(m_command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(m_command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connectPanel();
     connectPlaylist();
@@ -177,6 +178,7 @@ void Form1::Form_Load()
 {
     const Forms::ResumeNext resume;
 
+    restorePicker(resume);
     resume.run([&] { setMmcUpdateInterval(0); });
     // Rounded to nearest, ties to even (the default rounding mode): 0 or 1.
     resume.run([&] { setMmcShareable(static_cast<qint16>(std::lrint(Forms::rnd()))); });

@@ -15,6 +15,10 @@ class QTimer;
 
 namespace Marlet::Forms {
 class CommonDialog;
+class ResumeNext;
+} // namespace Marlet::Forms
+namespace Marlet::FolderPicker {
+class Form2;
 }
 
 namespace Marlet::MainWindow {
@@ -35,6 +39,12 @@ public:
     void Form_Unload();
     // "Exit": ends the event loop at once, without Form_Unload.
     void Command3_Click();
+
+    // "Select Folder": shows the folder picker without blocking (form1_picker.cpp).
+    void Command2_Click();
+
+    // The folder picker, made on first use; its window loads when first used.
+    FolderPicker::Form2* Form2();
 
     // "Show" grows the window step by step, paced by tim, until the playlist is visible;
     // "Hide" shrinks it back in one loop (form1_panel.cpp).
@@ -95,6 +105,7 @@ private:
     void layOutStatusBar();
     void connectPanel();
     void connectPlaylist();
+    void restorePicker(const Forms::ResumeNext& resume);
 
     void setMmcFileName(const QString& fileName);
     void setMmcCommand(const QString& command);
@@ -122,6 +133,7 @@ private:
     QPushButton* m_command2 = nullptr;
     QPushButton* m_command1 = nullptr;
     Transport::TransportControl* m_mmc = nullptr;
+    FolderPicker::Form2* m_form2 = nullptr;
     QLabel* m_label3 = nullptr;
     QLabel* m_label1 = nullptr;
     QLabel* m_label2 = nullptr;

@@ -1,0 +1,246 @@
+#include "folder_picker/dir_list_box.h"
+
+#include "folder_picker/drives.h"
+#include "folder_picker/natural_order.h"
+#include "forms/error_policy.h"
+#include "forms/runtime_error.h"
+
+#include <QAbstractListModel>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QHash>
+#include <QKeyEvent>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+namespace Marlet::FolderPicker {
+
+namespace {
+
+constexpr int pathRole = Qt::UserRole;
+constexpr int depthRole = Qt::UserRole + 1;
+constexpr int fetchBatch = 512; // subfolder lines added each time the view asks for more
+
+// The last folder opened on each drive in this run, by drive root.
+QHash<QString, QString>& currentFolders()
+{
+    static QHash<QString, QString> folders;
+    return folders;
+}
+
+// Indents each line by its depth.
+class IndentingDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem indented = option;
+        indented.rect.setLeft(option.rect.left() + indentOf(option, index));
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(indentOf(option, index), 0);
+    }
+
+private:
+    static int indentOf(const QStyleOptionViewItem& option, const QModelIndex& index)
+    {
+        return index.data(depthRole).toInt() * option.fontMetrics.height();
+    }
+};
+
+} // namespace
+
+// The lines of the folder list: the open folders from the drive's root down to the
+// current folder, then the current folder's subfolders, added in batches as the view
+// asks for them.
+class FolderModel final : public QAbstractListModel
+{
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    // Shows `folder` (native, clean); returns the line of the folder itself.
+    int setFolder(const QString& folder)
+    {
+        beginResetModel();
+        m_open.clear();
+        const auto drive = driveHolding(folder, availableDrives());
+        QString root = drive ? drive->rootPath : QDir::toNativeSeparators(QDir::rootPath());
+        if (!samePath(folder.left(root.size()), root)) // the drive list does not know it
+            root = QDir::toNativeSeparators(QDir(folder).rootPath());
+        m_open.append({root, root});
+        const QStringList below =
+            folder.mid(root.size()).split(QDir::separator(), Qt::SkipEmptyParts);
+        QString path = root;
+        for (const QString& name : below) {
+            path = joinPath(path, name);
+            m_open.append({name, path});
+        }
+        m_subfolders.clear();
+        QDirIterator it(folder, QDir::Dirs | QDir::NoDotAndDotDot);
+        while (it.hasNext()) {
+            it.next();
+            m_subfolders.append(it.fileName());
+        }
+        sortNaturally(m_subfolders);
+        m_shown = std::min<qsizetype>(fetchBatch, m_subfolders.size());
+        endResetModel();
+        return int(m_open.size()) - 1;
+    }
+
+    int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(m_open.size() + m_shown);
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid() || index.row() >= rowCount())
+            return {};
+        const qsizetype row = index.row();
+        const bool open = row < m_open.size();
+        switch (role) {
+        case Qt::DisplayRole:
+            return open ? m_open[row].label : m_subfolders[row - m_open.size()];
+        case Qt::DecorationRole:
+            return QApplication::style()->standardIcon(open ? QStyle::SP_DirOpenIcon
+                                                            : QStyle::SP_DirClosedIcon);
+        case pathRole:
+            return open ? m_open[row].path
+                        : joinPath(m_open.last().path, m_subfolders[row - m_open.size()]);
+        case depthRole:
+            return int(open ? row : m_open.size());
+        default:
+            return {};
+        }
+    }
+
+    bool canFetchMore(const QModelIndex& parent) const override
+    {
+        return !parent.isValid() && m_shown < m_subfolders.size();
+    }
+
+    void fetchMore(const QModelIndex& parent) override
+    {
+        if (!canFetchMore(parent))
+            return;
+        const qsizetype more = std::min<qsizetype>(fetchBatch, m_subfolders.size() - m_shown);
+        const int first = rowCount();
+        beginInsertRows({}, first, first + int(more) - 1);
+        m_shown += more;
+        endInsertRows();
+    }
+
+private:
+    struct OpenFolder
+    {
+        QString label;
+        QString path;
+    };
+    QList<OpenFolder> m_open; // from the root down to the current folder
+    QStringList m_subfolders; // of the current folder, in natural order
+    qsizetype m_shown = 0;    // subfolders listed so far
+};
+
+DirListBox::DirListBox(QWidget* parent) : QListView(parent), m_model(new FolderModel(this))
+{
+    setModel(m_model);
+    setItemDelegate(new IndentingDelegate(this));
+    setUniformItemSizes(true);
+    setEditTriggers(NoEditTriggers);
+    setSelectionMode(SingleSelection);
+    open(QDir::toNativeSeparators(QDir::currentPath()));
+    connect(this, &QListView::doubleClicked, this, &DirListBox::userOpens);
+}
+
+DirListBox::~DirListBox() = default;
+
+QString DirListBox::Path() const
+{
+    return m_path;
+}
+
+void DirListBox::setPath(const QString& text)
+{
+    QString folder = text;
+    for (const Drive& drive : availableDrives()) {
+        if (samePath(text, drive.text)) {
+            if (!QFileInfo(drive.rootPath).isDir())
+                throw Forms::RuntimeError(
+                    tr("The drive %1 is not available.").arg(QDir::toNativeSeparators(text)));
+            folder = currentFolders().value(drive.rootPath, drive.rootPath);
+            break;
+        }
+    }
+    const QFileInfo info(folder);
+    if (folder.isEmpty() || !info.isDir())
+        throw Forms::RuntimeError(
+            tr("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
+    const QString clean = QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath()));
+    if (!QDir(clean).isReadable())
+        throw Forms::RuntimeError(tr("The folder %1 cannot be read.").arg(clean));
+    if (samePath(clean, Path()))
+        return;
+    open(clean);
+    if (const auto drive = driveHolding(clean, availableDrives()))
+        currentFolders().insert(drive->rootPath, clean);
+    if (m_changeHandler)
+        m_changeHandler();
+}
+
+void DirListBox::setChangeHandler(const QString& handlerName, std::function<void()> handler)
+{
+    m_handlerName = handlerName;
+    m_changeHandler = std::move(handler);
+}
+
+void DirListBox::forgetCurrentFolders()
+{
+    currentFolders().clear();
+}
+
+void DirListBox::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        const QModelIndex line = currentIndex();
+        if (line.isValid() && !samePath(line.data(pathRole).toString(), Path())) {
+            userOpens(line);
+            event->accept();
+        } else {
+            event->ignore(); // for the window's default button
+        }
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
+void DirListBox::open(const QString& folder)
+{
+    m_path = folder;
+    const int line = m_model->setFolder(folder);
+    setCurrentIndex(m_model->index(line));
+    scrollTo(currentIndex());
+}
+
+void DirListBox::userOpens(const QModelIndex& index)
+{
+    const QString folder = index.data(pathRole).toString();
+    Forms::runReporting(m_handlerName, [&] {
+        try {
+            setPath(folder);
+        } catch (...) {
+            open(Path()); // the folder may have gone: show what is there now
+            throw;
+        }
+    });
+}
+
+} // namespace Marlet::FolderPicker
