@@ -180,6 +180,11 @@ void DirListBox::setPath(const QString& text)
             break;
         }
     }
+    changeTo(folder);
+}
+
+void DirListBox::changeTo(const QString& folder)
+{
     const QFileInfo info(folder);
     if (folder.isEmpty() || !info.isDir())
         throw Forms::RuntimeError(
@@ -235,7 +240,7 @@ void DirListBox::userOpens(const QModelIndex& index)
     const QString folder = index.data(pathRole).toString();
     Forms::runReporting(m_handlerName, [&] {
         try {
-            setPath(folder);
+            changeTo(folder); // a line names a folder, even where it is a drive's root
         } catch (...) {
             open(Path()); // the folder may have gone: show what is there now
             throw;

@@ -43,6 +43,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Makes `folder` current, running the change handler; setPath() without drive texts.
+    void changeTo(const QString& folder);
     void open(const QString& folder);
     void userOpens(const QModelIndex& index);
 

@@ -39,8 +39,12 @@ QString DriveListBox::Drive() const
 
 void DriveListBox::setDrive(const QString& text)
 {
-    const auto drive = driveHolding(text, availableDrives());
-    if (!drive || !QFileInfo(drive->rootPath).isDir())
+    const QList<FolderPicker::Drive> drives = availableDrives();
+    const auto drive = driveHolding(text, drives);
+    // A text that names neither a drive nor an existing folder is a drive that has gone,
+    // even where a drive that is still there would hold its path.
+    const bool namesDrive = drive && samePath(QDir::toNativeSeparators(text), drive->text);
+    if (!drive || !QFileInfo(drive->rootPath).isDir() || (!namesDrive && !QFileInfo(text).isDir()))
         throw unavailable(text);
     select(*drive);
 }

@@ -13,6 +13,8 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include <optional>
+
 namespace Marlet::FolderPicker {
 
 using Forms::twips;
@@ -183,11 +185,24 @@ QPushButton* Form2::Command2()
     return loaded().command2;
 }
 
+// Both values are read before either is applied: applying the drive moves the folder
+// list to that drive's current folder and stores it, which would otherwise replace the
+// folder the user left.
 void Form2::Form_Load()
 {
     const Forms::ResumeNext resume;
-    resume.run([&] { Drive1()->setDrive(stored(Settings::lastDriveKey())); });
-    resume.run([&] { Dir1()->setPath(stored(Settings::lastDirKey())); });
+    std::optional<QString> drive;
+    std::optional<QString> folder;
+    resume.run([&] { drive = stored(Settings::lastDriveKey()); });
+    resume.run([&] { folder = stored(Settings::lastDirKey()); });
+    resume.run([&] {
+        if (drive)
+            Drive1()->setDrive(*drive);
+    });
+    resume.run([&] {
+        if (folder)
+            Dir1()->setPath(*folder);
+    });
 }
 
 void Form2::Drive1_Change()
