@@ -75,11 +75,12 @@ fuzz: deps
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	    -DMARLET_BUILD_TESTS=OFF -DMARLET_BUILD_BENCH=ON $(CMAKE_FLAGS)
-	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target bench_engine bench_startup bench_playlist
+	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target bench_engine bench_startup bench_playlist bench_picker
 	SDL_AUDIODRIVER=dummy QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" \
 	    $(BENCH_DIR)/bench/bench_engine
 	$(BENCH_DIR)/bench/bench_startup
 	QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" $(BENCH_DIR)/bench/bench_playlist
+	QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" $(BENCH_DIR)/bench/bench_picker
 
 format:
 	$(FIND_SOURCES) | xargs -0 -r clang-format -i
