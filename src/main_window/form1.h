@@ -36,6 +36,9 @@ public:
     // "Exit": ends the event loop at once, without Form_Unload.
     void Command3_Click();
 
+    // "*": shows the about window, loading it when it is not loaded (form1_about.cpp).
+    void abt_Click();
+
     // "Show" grows the window step by step, paced by tim, until the playlist is visible;
     // "Hide" shrinks it back in one loop (form1_panel.cpp).
     void Command4_Click();
