@@ -182,8 +182,11 @@ Abtw::~Abtw()
 
 void Abtw::Show()
 {
-    if (!isLoaded())
+    if (!isLoaded()) {
         load();
+        m_window->show();
+        return;
+    }
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
