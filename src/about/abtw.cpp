@@ -63,12 +63,13 @@ Shape* makeShape(QWidget* parent, const char* name, const QRect& geometry)
     return shape;
 }
 
-} // namespace
-
+// "Version <major>.<minor>.<revision>", each number in plain decimal.
 QString versionText(int major, int minor, int revision)
 {
     return QStringLiteral("Version %1.%2.%3").arg(major).arg(minor).arg(revision);
 }
+
+} // namespace
 
 QString creditText()
 {
@@ -175,9 +176,12 @@ Abtw::Abtw(QObject* parent) : QObject(parent)
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &Abtw::unloadNow);
 }
 
+// The application object deletes the instance only once it is itself past use: a window
+// still loaded then (the event loop never ran or never ended) is left to the process's end.
 Abtw::~Abtw()
 {
-    delete m_window;
+    if (QCoreApplication::instance())
+        delete m_window;
 }
 
 void Abtw::Show()

@@ -15,9 +15,6 @@ namespace Marlet::About {
 class Line;
 class Shape;
 
-// "Version <major>.<minor>.<revision>", each number in plain decimal.
-QString versionText(int major, int minor, int revision);
-
 // The one-line texts of the credit (Label1) and of the legal notice (Label2).
 QString creditText();
 QString noticeText();
