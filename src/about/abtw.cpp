@@ -164,6 +164,7 @@ void AbtwWindow::keyPressEvent(QKeyEvent* event)
 
 Abtw& Abtw::instance()
 {
+    Q_ASSERT(QCoreApplication::instance());
     static QPointer<Abtw> instance;
     if (!instance)
         instance = new Abtw(QCoreApplication::instance());
@@ -188,7 +189,8 @@ void Abtw::Show()
 {
     if (!isLoaded()) {
         load();
-        m_window->show();
+        if (m_window) // unless Form_Load unloaded it
+            m_window->show();
         return;
     }
     m_window->show();

@@ -86,7 +86,8 @@ public:
     // loaded (running Form_Load). A loaded window is only brought to the front.
     // A failing Form_Load is reported as a run-time error; the window shows all the same.
     void Show();
-    // Closes the window and destroys it with its controls. Nothing when not loaded.
+    // Closes the window; it is destroyed with its controls once control returns to the
+    // event loop, and counts as not loaded at once. Nothing when not loaded.
     void Unload();
     bool isLoaded() const { return !m_window.isNull(); }
 

@@ -145,6 +145,7 @@ private Q_SLOTS:
             Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint;
         QCOMPARE(window->windowFlags() & buttons, Qt::WindowFlags(Qt::WindowCloseButtonHint));
         QCOMPARE(QApplication::focusWidget(), window->cmdOK());
+        QCOMPARE(window->picIcon()->pixmap().size(), QSize(48, 48));
         // The client area at 2340, 1935 twips from the screen's corner.
         QCOMPARE(window->geometry().topLeft(),
                  window->screen()->geometry().topLeft() + QPoint(156, 129));
