@@ -38,13 +38,6 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const 
     return label;
 }
 
-void setTextColor(QWidget* control, const QColor& color)
-{
-    QPalette palette = control->palette();
-    palette.setColor(QPalette::WindowText, color);
-    control->setPalette(palette);
-}
-
 // A line given by its end points in twips.
 Line* makeLine(QWidget* parent, const char* name, int x1, int y1, int x2, int y2, int width,
                const QColor& color)
@@ -52,7 +45,7 @@ Line* makeLine(QWidget* parent, const char* name, int x1, int y1, int x2, int y2
     auto* line =
         new Line(parent, QPoint(twips(x1), twips(y1)), QPoint(twips(x2), twips(y2)), width);
     line->setObjectName(QLatin1String(name));
-    setDrawColor(line, color);
+    setForegroundColor(line, color);
     return line;
 }
 
@@ -116,17 +109,17 @@ void AbtwWindow::createControls()
     m_lblTitle =
         makeLabel(this, "lblTitle", QStringLiteral("MARLET"), twipsRect(1080, 360, 4245, 480));
     m_lblTitle->setFont(Forms::titleFont(24));
-    setTextColor(m_lblTitle, Qt::black);
+    setForegroundColor(m_lblTitle, Qt::black);
 
     m_line1[1] = makeLine(this, "Line1_1", 90, 2805, 5654, 2805, 1, QColor(128, 128, 128));
 
     m_label1 = makeLabel(this, "Label1", creditText(), twipsRect(1200, 2280, 3525, 210));
-    setTextColor(m_label1, Qt::black);
+    setForegroundColor(m_label1, Qt::black);
 
     m_shape1 = makeShape(this, "Shape1", twipsRect(1080, 2160, 3735, 495));
     m_shape2 = makeShape(this, "Shape2", twipsRect(120, 240, 5295, 975));
     m_shape3 = makeShape(this, "Shape3", twipsRect(107, 226, 5295, 975));
-    setDrawColor(m_shape3, Qt::white);
+    setForegroundColor(m_shape3, Qt::white);
 
     m_label2 = makeLabel(this, "Label2", noticeText(), twipsRect(120, 3120, 3975, 255));
 

@@ -49,7 +49,7 @@ void Line::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), palette().color(QPalette::WindowText));
 }
 
-void setDrawColor(QWidget* control, const QColor& color)
+void setForegroundColor(QWidget* control, const QColor& color)
 {
     QPalette palette = control->palette();
     palette.setColor(QPalette::WindowText, color);

@@ -38,7 +38,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// Sets the colour a Shape or Line draws in.
-void setDrawColor(QWidget* control, const QColor& color);
+// Sets the colour a control draws its text, outline or line in: its palette's WindowText.
+void setForegroundColor(QWidget* control, const QColor& color);
 
 } // namespace Marlet::About
