@@ -6,6 +6,7 @@
 #include "folder_picker/file_list_box.h"
 #include "forms/error_policy.h"
 #include "forms/twips.h"
+#include "forms/window_frame.h"
 #include "settings/settings_store.h"
 
 #include <QCloseEvent>
@@ -43,8 +44,7 @@ class Form2::Window final : public QDialog
 {
 public:
     explicit Window(Form2* form)
-        : QDialog(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                               Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint),
+        : QDialog(nullptr, Forms::secondaryWindowFlags()),
           m_form(form)
     {
         setObjectName(QStringLiteral("Form2"));

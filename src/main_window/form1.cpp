@@ -3,6 +3,7 @@
 #include "forms/common_dialog.h"
 #include "forms/error_policy.h"
 #include "forms/rnd.h"
+#include "forms/title_font.h"
 #include "forms/twips.h"
 
 #include <QApplication>
@@ -27,17 +28,6 @@ namespace {
 constexpr int clientWidthTwips = 5070;
 constexpr int initialClientHeightTwips = 2715;
 constexpr int statusBarHeightTwips = 255;
-
-QFont titleFont()
-{
-    const QString verdana = QStringLiteral("Verdana");
-    QFont font(QFontDatabase::families().contains(verdana) ? verdana
-                                                           : QStringLiteral("DejaVu Sans"));
-    font.setPointSizeF(21.75);
-    font.setBold(true);
-    font.setItalic(true);
-    return font;
-}
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
 {
@@ -73,6 +63,7 @@ Form1::Form1(Transport::EngineFactory engineFactory)
     setAutoFillBackground(true);
 
     createControls(std::move(engineFactory));
+    connect(m_abt, &QPushButton::clicked, this, &Form1::abt_Click);
     setClientHeightTwips(initialClientHeightTwips);
     m_mmc->setFocus();
 }
@@ -82,7 +73,7 @@ Form1::~Form1() = default;
 // Back to front: a control created later lies in front of those created before it.
 void Form1::createControls(Transport::EngineFactory engineFactory)
 {
-    const QFont title = titleFont();
+    const QFont title = Forms::titleFont(21.75);
 
     m_label2 = makeLabel(this, "Label2", QStringLiteral("MARLET"), twipsRect(465, 105, 3735, 495));
     m_label2->setFont(title);

@@ -46,6 +46,9 @@ public:
     // The folder picker, made on first use; its window loads when first used.
     FolderPicker::Form2* Form2();
 
+    // "*": shows the about window, loading it when it is not loaded (form1_about.cpp).
+    void abt_Click();
+
     // "Show" grows the window step by step, paced by tim, until the playlist is visible;
     // "Hide" shrinks it back in one loop (form1_panel.cpp).
     void Command4_Click();
