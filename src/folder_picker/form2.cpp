@@ -43,9 +43,7 @@ void store(const QString& key, const QString& value)
 class Form2::Window final : public QDialog
 {
 public:
-    explicit Window(Form2* form)
-        : QDialog(nullptr, Forms::secondaryWindowFlags()),
-          m_form(form)
+    explicit Window(Form2* form) : QDialog(nullptr, Forms::secondaryWindowFlags()), m_form(form)
     {
         setObjectName(QStringLiteral("Form2"));
         setWindowTitle(QStringLiteral("Select Folder..."));
