@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
@@ -116,6 +117,9 @@ int main(int argc, char* argv[])
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("MARLET_STARTUP_PROBE"), QStringLiteral("1"));
     env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
+    // The program stores what its folder picker shows: keep that out of the user's settings.
+    QTemporaryDir settings;
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), settings.path());
 
     double bareShown = 0;
     double bareRss = 0;
