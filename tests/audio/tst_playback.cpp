@@ -12,23 +12,11 @@
 
 using Marlet::Audio::AudioEngine;
 using Marlet::Testing::fixture;
+using Marlet::Testing::withoutSilentFrames;
 
 namespace {
 
 using Frames = std::vector<float>;
-
-// Drops the frames that are silent in every channel: the disk device writes silence
-// before the first sample, while paused and after the end.
-Frames withoutSilentFrames(const Frames& samples, int channels)
-{
-    Frames kept;
-    for (size_t at = 0; at + size_t(channels) <= samples.size(); at += size_t(channels)) {
-        const auto first = samples.begin() + qsizetype(at);
-        if (std::any_of(first, first + channels, [](float s) { return s != 0.0f; }))
-            kept.insert(kept.end(), first, first + channels);
-    }
-    return kept;
-}
 
 Frames withoutLeadingSilence(const Frames& samples, int channels)
 {
