@@ -103,6 +103,11 @@ void AudioEngine::open(const QString& path)
     QMetaObject::invokeMethod(m_worker, [w = m_worker, path] { w->open(path); });
 }
 
+void AudioEngine::openNext(const QString& path)
+{
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, path] { w->openNext(path); });
+}
+
 void AudioEngine::play()
 {
     QMetaObject::invokeMethod(m_worker, &EngineWorker::play);

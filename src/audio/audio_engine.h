@@ -31,6 +31,8 @@ public:
     ~AudioEngine() override;
 
     void open(const QString& path);
+    // Opens the file that follows the one that has just ended; see Engine::openNext().
+    void openNext(const QString& path);
     void play();  // from the start after stop() or after the end; resumes when paused
     void pause(); // pauses playback or recording
     void resume();
@@ -60,7 +62,8 @@ Q_SIGNALS:
     void opened(qint64 durationMs);
     // Something could not be done; `message` is a sentence for the user.
     void failed(const QString& message);
-    // The open file has played to its end: its last sample has gone to the device.
+    // The open file is read to its end and queued whole; the device plays its tail on
+    // (see EngineClient::engineEndOfMedia()).
     void endOfMedia();
     // A recording was completed into `path`.
     void recordingSaved(const QString& path, qint64 durationMs);

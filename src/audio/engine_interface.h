@@ -22,7 +22,9 @@ public:
     virtual void engineOpened(qint64 durationMs) = 0;
     // Something could not be done; `message` is a sentence for the user.
     virtual void engineFailed(const QString& message) = 0;
-    // The open file has played to its end: its last sample has gone to the device.
+    // The open file has been read to its end and all of it is queued on the device, which
+    // plays that tail on (a few hundred ms at most) unless a command cuts it. A play()
+    // after openNext() now joins the tail without a gap.
     virtual void engineEndOfMedia() = 0;
     virtual void engineRecordingSaved(const QString& path, qint64 durationMs) = 0;
 
@@ -39,6 +41,10 @@ public:
     virtual ~Engine() = default;
 
     virtual void open(const QString& path) = 0;
+    // Like open(), for the file that follows the one that has just ended: when play()
+    // comes while that file's last samples are still being heard, this file's first
+    // sample follows them without a gap, converted to the device's format if need be.
+    virtual void openNext(const QString& path) { open(path); }
     virtual void play() = 0; // from the start after stop() or the end; resumes when paused
     virtual void pause() = 0;
     virtual void resume() = 0;
@@ -52,6 +58,9 @@ public:
     virtual QString fileName() const = 0;
     virtual qint64 durationMs() const = 0; // -1 when unknown
     virtual qint64 positionMs() const = 0;
+    // When the first sample of the latest play() was handed to the device (steady clock,
+    // ns), 0 before that or when unknown. Safe from the creating thread; for measurements.
+    virtual qint64 firstSampleSteadyNs() const { return 0; }
 };
 
 // The entry point of the engine module. `client` must outlive the engine.

@@ -27,6 +27,7 @@ public:
     }
 
     void open(const QString& path) override { m_engine.open(path); }
+    void openNext(const QString& path) override { m_engine.openNext(path); }
     void play() override { m_engine.play(); }
     void pause() override { m_engine.pause(); }
     void resume() override { m_engine.resume(); }
@@ -39,6 +40,7 @@ public:
     QString fileName() const override { return m_engine.fileName(); }
     qint64 durationMs() const override { return m_engine.durationMs(); }
     qint64 positionMs() const override { return m_engine.positionMs(); }
+    qint64 firstSampleSteadyNs() const override { return m_engine.firstSampleSteadyNs(); }
 
 private:
     AudioEngine m_engine;

@@ -15,6 +15,9 @@ constexpr qint64 kHighWaterMs = 2000;
 constexpr qint64 kLowWaterMs = 1000;
 // Audio queued before the device starts, in ms: small, so sound starts at once.
 constexpr qint64 kStartMs = 60;
+// The end is reported while this much audio beyond the period in flight waits in the
+// device, in ms: time for the next file to open and queue before the queue runs dry.
+constexpr qint64 kNextLeadMs = 250;
 constexpr qint64 kRecordPumpMs = 200;
 constexpr qint64 kChunkFrames = 4096;
 
@@ -78,13 +81,15 @@ qint64 EngineWorker::framesFor(qint64 ms) const
     return m_output ? ms * m_output->spec().freq / 1000 : 0;
 }
 
-void EngineWorker::scheduleWake(qint64 ms)
+void EngineWorker::scheduleWake(qint64 ms, Qt::TimerType type)
 {
+    m_timer.setTimerType(type);
     m_timer.start(int(std::clamp<qint64>(ms, 0, 60000)));
 }
 
 void EngineWorker::haltOutput()
 {
+    m_tail = false;
     if (!m_output)
         return;
     m_output->setPaused(true);
@@ -95,9 +100,12 @@ void EngineWorker::publishPosition(quint32 queuedFrames)
 {
     if (!m_output)
         return;
+    const qint64 rate = m_output->spec().freq;
     const qint64 played = m_startFrame + m_framesQueued - qint64(queuedFrames);
-    m_shared->positionMs = played * 1000 / m_output->spec().freq;
-    m_shared->positionSteadyNs = steadyNowNs();
+    // Negative while the tail of the previous file still plays: the position stays 0 and
+    // its clock starts when the first sample of this file is heard.
+    m_shared->positionMs = qMax<qint64>(0, played) * 1000 / rate;
+    m_shared->positionSteadyNs = steadyNowNs() + qMax<qint64>(0, -played) * 1'000'000'000 / rate;
 }
 
 void EngineWorker::rewind(qint64 ms)
@@ -107,7 +115,6 @@ void EngineWorker::rewind(qint64 ms)
     m_startFrame = framesFor(ms);
     m_framesQueued = 0;
     m_atEnd = false;
-    m_draining = false;
     publishPosition(0);
 }
 
@@ -150,6 +157,33 @@ void EngineWorker::open(const QString& path)
     Q_EMIT opened(path, m_durationMs);
 }
 
+void EngineWorker::openNext(const QString& path)
+{
+    if (!m_tail || m_recorder) {
+        open(path);
+        return;
+    }
+    // The device keeps playing the tail, and its tail-end wake stays due in case no
+    // play() follows. The new file is converted to the device's format.
+    m_decoder.reset();
+    QString error;
+    auto decoder = Decoder::open(path, &error);
+    if (!decoder) {
+        setState(State::NotOpen);
+        Q_EMIT failed(error);
+        return;
+    }
+    decoder->setOutputFormat(m_output->spec().freq, m_output->spec().channels);
+    m_decoder = std::move(decoder);
+    m_startFrame = 0;
+    m_framesQueued = 0;
+    m_atEnd = false;
+    m_shared->positionMs = 0;
+    m_durationMs = m_decoder->info().durationMs;
+    setState(State::Stopped);
+    Q_EMIT opened(path, m_durationMs);
+}
+
 void EngineWorker::fill(qint64 targetFrames)
 {
     qint64 waiting = m_output->queuedFrames();
@@ -182,11 +216,23 @@ void EngineWorker::play()
         resume();
         return;
     }
-    if (m_atEnd)
+    qint64 waiting = 0;
+    if (m_tail) {
+        // Queued behind the tail without a break; the position counts from the first
+        // sample of this play.
+        m_tail = false;
+        if (m_atEnd)
+            m_decoder->seek(0);
+        m_startFrame = 0;
+        m_framesQueued = 0;
+        m_atEnd = false;
+        waiting = m_output->queuedFrames();
+    } else if (m_atEnd) {
         rewind(0);
+    }
     m_shared->firstSampleSteadyNs = 0;
     m_firstSampleDue = true;
-    fill(framesFor(kStartMs));
+    fill(waiting + framesFor(kStartMs));
     m_output->setPaused(false);
     setState(State::Playing);
     publishPosition(m_output->queuedFrames());
@@ -201,6 +247,10 @@ void EngineWorker::pause()
         pumpRecording();
         setState(State::Paused);
         return;
+    }
+    if (m_tail) {
+        haltOutput(); // a pause silences the tail of a file that has ended
+        m_timer.stop();
     }
     if (m_state != State::Playing)
         return;
@@ -230,6 +280,7 @@ void EngineWorker::stop()
 {
     finishRecording();
     m_timer.stop();
+    haltOutput(); // at once, the tail of an ended file too
     if (!m_decoder) {
         setState(State::NotOpen);
         return;
@@ -260,6 +311,7 @@ void EngineWorker::close()
 {
     finishRecording();
     m_timer.stop();
+    m_tail = false;
     m_output.reset();
     m_decoder.reset();
     m_shared->positionMs = 0;
@@ -270,6 +322,7 @@ void EngineWorker::record(const QString& path)
 {
     finishRecording();
     m_timer.stop();
+    haltOutput();
     if (m_decoder)
         rewind(0);
     QString error;
@@ -329,10 +382,10 @@ void EngineWorker::pumpRecording()
 
 void EngineWorker::reachEnd()
 {
-    m_output->setPaused(true);
+    const quint32 waiting = m_output->queuedFrames();
     m_atEnd = true;
-    m_draining = false;
-    publishPosition(0);
+    m_tail = true;
+    publishPosition(0); // the whole file, as it will be once the tail is heard
     // Containers often guess the length (MP3 counts encoder delay and padding); once
     // played through, the true length is known.
     if (m_startFrame == 0 && m_shared->positionMs != m_durationMs) {
@@ -340,7 +393,20 @@ void EngineWorker::reachEnd()
         Q_EMIT durationFound(m_durationMs);
     }
     setState(State::Stopped);
+    scheduleWake(qint64(waiting) * 1000 / m_output->spec().freq + m_output->periodMs());
     Q_EMIT endOfMedia();
+}
+
+// Nothing followed the end: once the device has played the tail, it is paused.
+void EngineWorker::wakeInTail()
+{
+    const qint64 waitingMs = qint64(m_output->queuedFrames()) * 1000 / m_output->spec().freq;
+    if (waitingMs > 0) {
+        scheduleWake(waitingMs + m_output->periodMs());
+        return;
+    }
+    m_tail = false;
+    m_output->setPaused(true);
 }
 
 void EngineWorker::wake()
@@ -349,6 +415,10 @@ void EngineWorker::wake()
         pumpRecording();
         if (m_recorder)
             scheduleWake(kRecordPumpMs);
+        return;
+    }
+    if (m_tail && m_output) {
+        wakeInTail();
         return;
     }
     if (m_state != State::Playing || !m_output)
@@ -370,14 +440,11 @@ void EngineWorker::wake()
         scheduleWake(waitingMs - kLowWaterMs);
         return;
     }
-    if (waiting > 0) {
-        scheduleWake(waitingMs);
-        return;
-    }
-    // The device has taken the last sample; it plays out within one period.
-    if (!m_draining) {
-        m_draining = true;
-        scheduleWake(m_output->periodMs());
+    // All of the file is queued. The end is reported while enough still waits for the
+    // next file to be queued behind it before the device runs short.
+    const qint64 leadMs = m_output->periodMs() + kNextLeadMs;
+    if (waitingMs > leadMs) {
+        scheduleWake(waitingMs - leadMs, Qt::PreciseTimer);
         return;
     }
     reachEnd();

@@ -34,6 +34,7 @@ public:
     ~EngineWorker() override;
 
     void open(const QString& path);
+    void openNext(const QString& path);
     void play();
     void pause();
     void resume();
@@ -59,7 +60,7 @@ private:
 
     void setState(State state);
     void wake();
-    void scheduleWake(qint64 ms);
+    void scheduleWake(qint64 ms, Qt::TimerType type = Qt::CoarseTimer);
     bool ensureSdl();
     void haltOutput();
     void rewind(qint64 ms);
@@ -67,6 +68,7 @@ private:
     void fill(qint64 targetFrames);
     void publishPosition(quint32 queuedFrames);
     void reachEnd();
+    void wakeInTail();
     void pumpRecording();
     qint64 framesFor(qint64 ms) const;
 
@@ -81,7 +83,9 @@ private:
     qint64 m_startFrame = 0;   // output frame where the queued audio began
     qint64 m_framesQueued = 0; // output frames queued since m_startFrame
     bool m_atEnd = false;      // played to the end; the next play starts over
-    bool m_draining = false;   // all audio queued, waiting for the device to take it
+    // The end was reported and the device still plays the queued tail of the file; a
+    // play() now queues behind it.
+    bool m_tail = false;
     bool m_firstSampleDue = false;
     bool m_recordingPaused = false;
     qint64 m_durationMs = -1;

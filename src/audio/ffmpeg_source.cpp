@@ -14,6 +14,7 @@ namespace {
 
 // Bounds on what opening may read before it gives up on finding a first frame.
 constexpr int kMaxPacketsToFirstFrame = 2000;
+constexpr int kMaxProbePackets = 4;
 constexpr int kMaxSampleRate = 768000;
 constexpr int kMaxChannels = 64;
 constexpr int kMaxFrameSamples = 1 << 20;
@@ -44,6 +45,9 @@ bool FfmpegSource::openInput(QIODevice* device, const AVInputFormat* forced, QSt
     }
     ctx->pb = m_avio.get();
     ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // 16-bit PCM WAV samples are probed for compressed audio stored as PCM; a few packets
+    // find it, while the default 32 cost tens of ms on every open.
+    ctx->max_probe_packets = kMaxProbePackets;
     // No file name: the content alone decides the format, never the extension.
     const int err = avformat_open_input(&ctx, "", forced, nullptr);
     if (err < 0) {

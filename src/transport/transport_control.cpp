@@ -9,6 +9,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMetaMethod>
+#include <QScopeGuard>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 #include <QTimer>
@@ -141,6 +142,11 @@ struct TransportControl::Private
     std::deque<PendingOpen> pendingOpens;
     // A play() that followed a failed open() fails too; its message says nothing new.
     int failuresToDrop = 0;
+
+    // Inside the answer to the end of a file: a "STOP" there is held back, so that a
+    // "PLAY" of the next file can follow the tail the device still plays.
+    bool advancing = false;
+    bool stopHeld = false;
 
     int reportedMode = ModeNotOpen; // as last announced by statusUpdate()
     QTimer* statusTimer = nullptr;
@@ -319,6 +325,8 @@ QSize TransportControl::minimumSizeHint() const
 
 void TransportControl::run(Word word)
 {
+    if (word != Word::Play && word != Word::Stop)
+        releaseHeldStop();
     switch (word) {
     case Word::Open:
         if (d->fileName.isEmpty())
@@ -327,10 +335,11 @@ void TransportControl::run(Word word)
         return;
     case Word::Play:
         if (!d->fileName.isEmpty() && !sameFile(d->fileName, d->openFile)) {
-            openNamedFile(QStringLiteral("play"));
+            openNamedFile(QStringLiteral("play"), d->advancing);
         } else if (d->openFile.isEmpty() && !d->hasFile) {
             throw RuntimeError(QStringLiteral("Cannot play: no file was named."));
         }
+        d->stopHeld = false; // after the end, play starts over anyway
         engine()->play();
         if (!d->pendingOpens.empty()) {
             d->pendingOpens.back().playFollows = true;
@@ -348,7 +357,10 @@ void TransportControl::run(Word word)
     case Word::Stop:
         if (!d->engine)
             return;
-        d->engine->stop();
+        if (d->advancing && d->state == EngineState::Stopped)
+            d->stopHeld = true;
+        else
+            d->engine->stop();
         // Stopping a file that was only opened changes no engine state: only the mode.
         d->ready = false;
         if (!d->pendingOpens.empty())
@@ -408,7 +420,16 @@ Audio::Engine* TransportControl::engine()
     return d->engine.get();
 }
 
-void TransportControl::openNamedFile(const QString& verb)
+void TransportControl::releaseHeldStop()
+{
+    if (!d->stopHeld)
+        return;
+    d->stopHeld = false;
+    if (d->engine)
+        d->engine->stop();
+}
+
+void TransportControl::openNamedFile(const QString& verb, bool next)
 {
     const QFileInfo info(d->fileName);
     const QString name = QDir::toNativeSeparators(d->fileName);
@@ -423,7 +444,10 @@ void TransportControl::openNamedFile(const QString& verb)
     Audio::Engine* device = engine();
     d->openFile = info.absoluteFilePath();
     d->pendingOpens.push_back({});
-    device->open(d->openFile);
+    if (next)
+        device->openNext(d->openFile);
+    else
+        device->open(d->openFile);
 }
 
 // The engine ignores a seek with no file open; a seek would end a recording.
@@ -631,6 +655,11 @@ void TransportControl::engineFailed(const QString& message)
 
 void TransportControl::engineEndOfMedia()
 {
+    d->advancing = true;
+    const auto done = qScopeGuard([this] {
+        d->advancing = false;
+        releaseHeldStop(); // no "PLAY" came: the stop applies, and cuts the tail
+    });
     Q_EMIT nextRequested(0);
 }
 

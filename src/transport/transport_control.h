@@ -100,7 +100,10 @@ private:
     void run(Word word);
     // The engine, made on first use; throws RuntimeError when it cannot be made.
     Audio::Engine* engine();
-    void openNamedFile(const QString& verb);
+    // Sends open(), or openNext() when `next`: the file follows the one that just ended.
+    void openNamedFile(const QString& verb, bool next = false);
+    // Sends the "STOP" held back while answering the end of a file, if any.
+    void releaseHeldStop();
     void seekTo(qint64 positionMs);
     void seekBy(qint64 deltaMs);
     // A button's own action and event; never throws.

@@ -1,5 +1,6 @@
 #include "audio/audio_engine.h"
 #include "support/reference_decode.h"
+#include "support/tone_files.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -11,23 +12,11 @@
 
 using Marlet::Audio::AudioEngine;
 using Marlet::Testing::fixture;
+using Marlet::Testing::withoutSilentFrames;
 
 namespace {
 
 using Frames = std::vector<float>;
-
-// Drops the frames that are silent in every channel: the disk device writes silence
-// before the first sample, while paused and after the end.
-Frames withoutSilentFrames(const Frames& samples, int channels)
-{
-    Frames kept;
-    for (size_t at = 0; at + size_t(channels) <= samples.size(); at += size_t(channels)) {
-        const auto first = samples.begin() + qsizetype(at);
-        if (std::any_of(first, first + channels, [](float s) { return s != 0.0f; }))
-            kept.insert(kept.end(), first, first + channels);
-    }
-    return kept;
-}
 
 Frames withoutLeadingSilence(const Frames& samples, int channels)
 {
@@ -55,11 +44,14 @@ private Q_SLOTS:
     void playsEverySampleOnce();
     void pauseAndResumeLoseNothing();
     void stopThenPlayStartsOver();
+    void nextFileFollowsWithoutAGap_data();
+    void nextFileFollowsWithoutAGap();
     void badFileIsReportedAndEngineGoesOn();
     void noDeviceIsReportedNotFatal();
 
 private:
-    // Frames the disk device received since the engine was made; ends the engine.
+    // Frames the disk device received since the engine was made; ends the engine once the
+    // device has played what it holds (the end is reported while the tail still plays).
     Frames deviceOutput();
     bool waitForState(AudioEngine::State state, int timeoutMs = 10000);
 
@@ -87,6 +79,7 @@ void TestPlayback::cleanup()
 
 Frames TestPlayback::deviceOutput()
 {
+    QTest::qWait(1000);
     m_engine.reset(); // closes the device, which completes the file
     QFile file(m_output);
     if (!file.open(QIODevice::ReadOnly))
@@ -125,7 +118,6 @@ void TestPlayback::playsEverySampleOnce()
     QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
     m_engine->open(fixture(file));
     m_engine->play();
-    QVERIFY(waitForState(AudioEngine::State::Playing));
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
     QCOMPARE(m_engine->state(), AudioEngine::State::Stopped);
     QCOMPARE(m_engine->positionMs(), m_engine->durationMs());
@@ -201,6 +193,64 @@ void TestPlayback::stopThenPlayStartsOver()
     QVERIFY(std::equal(reference.begin(), reference.end(), played.begin() + head));
     QVERIFY(std::equal(reference.begin(), reference.end(),
                        played.begin() + head + qsizetype(reference.size())));
+}
+
+void TestPlayback::nextFileFollowsWithoutAGap_data()
+{
+    QTest::addColumn<int>("secondRate"); // 0: a stop comes instead of the next file
+    QTest::newRow("same format") << 22050;
+    QTest::newRow("other rate") << 44100;
+    QTest::newRow("stop in the tail") << 0;
+}
+
+// A file ends and the next follows as the transport sends it (openNext() and play() on
+// the end): 1 s of one level, then 0.5 s of another, whole and with less than 50 ms of
+// silence between. A stop on the end cuts the tail of the first.
+void TestPlayback::nextFileFollowsWithoutAGap()
+{
+    QFETCH(int, secondRate);
+    constexpr int rate = 22050; // the first file's, and so the device's
+    const QString first = m_dir->filePath(QStringLiteral("first.wav"));
+    const QString second = m_dir->filePath(QStringLiteral("second.wav"));
+    QVERIFY(Marlet::Testing::writeToneWav(first, rate, rate, 8192)); // 0.25
+    QVERIFY(!secondRate ||
+            Marlet::Testing::writeToneWav(second, secondRate, secondRate / 2, 16384)); // 0.5
+
+    int ends = 0;
+    qint64 positionAtSecondStart = -1;
+    connect(m_engine.get(), &AudioEngine::endOfMedia, this, [&] {
+        if (++ends > 1)
+            return;
+        if (!secondRate) {
+            m_engine->stop();
+            return;
+        }
+        m_engine->openNext(second);
+        m_engine->play();
+    });
+    connect(m_engine.get(), &AudioEngine::stateChanged, this, [&](AudioEngine::State state) {
+        if (ends == 1 && state == AudioEngine::State::Playing)
+            positionAtSecondStart = m_engine->positionMs(); // the first's tail still plays
+    });
+    m_engine->open(first);
+    m_engine->play();
+    QTRY_COMPARE_WITH_TIMEOUT(ends, secondRate ? 2 : 1, 10000);
+    const qint64 secondMs = m_engine->durationMs();
+    const auto handover = Marlet::Testing::measureHandover(deviceOutput(), 0.25f, 0.5f);
+
+    if (!secondRate) {
+        QVERIFY2(handover.firstFrames < rate * 9 / 10,
+                 qPrintable(QString::number(handover.firstFrames)));
+        return;
+    }
+    QCOMPARE(handover.firstFrames, rate);
+    QVERIFY(handover.inOrder);
+    QVERIFY2(handover.gapFrames < rate * 50 / 1000,
+             qPrintable(QStringLiteral("%1 silent frames").arg(handover.gapFrames)));
+    QVERIFY2(qAbs(handover.secondFrames - rate / 2) <= rate / 100,
+             qPrintable(QString::number(handover.secondFrames)));
+    QCOMPARE(positionAtSecondStart, 0);
+    QVERIFY2(qAbs(secondMs - 500) <= 2, qPrintable(QString::number(secondMs)));
 }
 
 void TestPlayback::badFileIsReportedAndEngineGoesOn()

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -21,6 +22,19 @@ inline std::vector<float> floatsFrom(const QByteArray& bytes)
     std::vector<float> samples(size_t(bytes.size()) / sizeof(float));
     std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
     return samples;
+}
+
+// `samples` without the frames that are silent in every channel: a device's output holds
+// silence before the first sample, while paused and after the end.
+inline std::vector<float> withoutSilentFrames(const std::vector<float>& samples, int channels)
+{
+    std::vector<float> kept;
+    for (size_t at = 0; at + size_t(channels) <= samples.size(); at += size_t(channels)) {
+        const auto first = samples.begin() + qsizetype(at);
+        if (std::any_of(first, first + channels, [](float s) { return s != 0.0f; }))
+            kept.insert(kept.end(), first, first + channels);
+    }
+    return kept;
 }
 
 // `path` decoded by ffmpeg (or, for AMR, by sox over opencore) into interleaved float at

@@ -46,6 +46,10 @@ struct FakeEngine final : Engine
     QStringList calls;
     qint64 position = 0;
     void open(const QString& path) override { calls << u"open "_s + QFileInfo(path).fileName(); }
+    void openNext(const QString& path) override
+    {
+        calls << u"openNext "_s + QFileInfo(path).fileName();
+    }
     void play() override { calls << u"play"_s; }
     void pause() override { calls << u"pause"_s; }
     void resume() override { calls << u"resume"_s; }
@@ -279,6 +283,41 @@ private Q_SLOTS:
         rig.run(actions);
         QCOMPARE(rig.engine->calls.join(u' '), calls);
         QCOMPARE(raised.join(u' '), events);
+    }
+
+    // The program's answer to the end of a file (as for Rig::run) makes these engine calls:
+    // a stop there waits, so that the next file can follow the tail still playing.
+    void answerToTheEnd_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("calls");
+        QTest::newRow("the next file") << "STOP amrnb_122.amr PLAY"
+                                       << "openNext amrnb_122.amr play";
+        QTest::newRow("the same file") << "STOP PLAY"
+                                       << "play";
+        QTest::newRow("nothing") << ""
+                                 << "";
+        QTest::newRow("only a stop") << "STOP"
+                                     << "stop";
+        QTest::newRow("stop, then open") << "STOP amrnb_122.amr OPEN"
+                                         << "stop open amrnb_122.amr";
+        QTest::newRow("a missing file") << "STOP missing.amr PLAY"
+                                        << "stop";
+    }
+    void answerToTheEnd()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, calls);
+        Rig rig;
+        rig.run(u"amrnb_475.amr PLAY"_s, u"stopped opened playing stopped"_s);
+        rig.engine->calls.clear();
+        connect(&rig.control, &TransportControl::nextRequested, this,
+                [&] { thrownBy([&] { rig.run(answer); }); }); // a missing file throws
+        rig.run({}, u"end"_s);
+        QCOMPARE(rig.engine->calls.join(u' '), calls);
+        rig.engine->calls.clear();
+        rig.run(u"STOP"_s); // outside the answer, a stop goes through at once
+        QCOMPARE(rig.engine->calls, QStringList{u"stop"_s});
     }
 
     void keyboard()
