@@ -1,5 +1,7 @@
 #include "engine_worker.h"
 
+#include <QThread>
+
 #include <QDir>
 
 #include <algorithm>
@@ -132,6 +134,12 @@ void EngineWorker::open(const QString& path)
         Q_EMIT failed(error);
         return;
     }
+    adopt(std::move(decoder), path);
+}
+
+void EngineWorker::adopt(std::unique_ptr<Decoder> decoder, const QString& path)
+{
+    QString error;
     if (!ensureSdl()) {
         setState(State::NotOpen);
         return;
@@ -171,6 +179,20 @@ void EngineWorker::openNext(const QString& path)
     if (!decoder) {
         setState(State::NotOpen);
         Q_EMIT failed(error);
+        return;
+    }
+    // Joining the tail must cost no quality: a file with a higher rate or more channels
+    // than the device plays gets the device reopened in its own format, once the tail has
+    // been heard (at most the lead and one period, on this thread only).
+    if (decoder->outputRate() > m_output->requestedRate() ||
+        decoder->outputChannels() > m_output->requestedChannels()) {
+        while (m_output->queuedFrames() > 0 && !m_output->isLost())
+            QThread::msleep(5);
+        QThread::msleep(quint32(m_output->periodMs()));
+        m_tail = false;
+        m_timer.stop();
+        haltOutput();
+        adopt(std::move(decoder), path);
         return;
     }
     decoder->setOutputFormat(m_output->spec().freq, m_output->spec().channels);

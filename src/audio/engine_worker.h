@@ -59,6 +59,8 @@ private:
     using State = AudioEngine::State;
 
     void setState(State state);
+    // Makes `decoder` the open file, (re)opening the device in its format when needed.
+    void adopt(std::unique_ptr<Decoder> decoder, const QString& path);
     void wake();
     void scheduleWake(qint64 ms, Qt::TimerType type = Qt::CoarseTimer);
     bool ensureSdl();

@@ -199,7 +199,8 @@ void TestPlayback::nextFileFollowsWithoutAGap_data()
 {
     QTest::addColumn<int>("secondRate"); // 0: a stop comes instead of the next file
     QTest::newRow("same format") << 22050;
-    QTest::newRow("other rate") << 44100;
+    QTest::newRow("lower rate") << 11025;
+    QTest::newRow("higher rate: device reopened") << 44100;
     QTest::newRow("stop in the tail") << 0;
 }
 
@@ -241,6 +242,13 @@ void TestPlayback::nextFileFollowsWithoutAGap()
     if (!secondRate) {
         QVERIFY2(handover.firstFrames < rate * 9 / 10,
                  qPrintable(QString::number(handover.firstFrames)));
+        return;
+    }
+    if (secondRate > rate) {
+        // Not brought down to the device's rate: the device was reopened at the file's
+        // (the disk driver then starts its file over).
+        QVERIFY2(qAbs(handover.secondFrames - secondRate / 2) <= secondRate / 100,
+                 qPrintable(QString::number(handover.secondFrames)));
         return;
     }
     QCOMPARE(handover.firstFrames, rate);
