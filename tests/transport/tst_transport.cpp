@@ -3,6 +3,7 @@
 // engine module on SDL's dummy driver.
 
 #include "forms/runtime_error.h"
+#include "support/reference_decode.h"
 #include "transport/transport_control.h"
 
 #include <QtTest>
@@ -13,15 +14,11 @@
 
 using namespace Marlet::Audio;
 using Marlet::Forms::RuntimeError;
+using Marlet::Testing::fixture;
 using namespace Marlet::Transport;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QString fixture(const QString& name)
-{
-    return QStringLiteral(MARLET_TEST_DATA_DIR "/") + name;
-}
 
 QStringList words(const QString& text)
 {
