@@ -390,9 +390,16 @@ private Q_SLOTS:
         QCOMPARE(engine.positionMs(), positionAtPause);
         QCOMPARE(fileFrames(), framesAtPause);
 
+        QElapsedTimer sinceResume;
+        sinceResume.start();
         engine.resume();
         QVERIFY(waitFor([&] { return engine.state() == State::Recording; }));
         QVERIFY(engine.positionMs() < positionAtPause + 400); // the pause is not recorded time
+        // What comes in next was captured since: at most that long, and a device period.
+        QVERIFY(waitFor([&] { return fileFrames() > framesAtPause; }));
+        const qint64 grown = fileFrames() - framesAtPause;
+        QVERIFY2(grown <= (sinceResume.elapsed() + 300) * kRate / 1000,
+                 qPrintable(u"%1 frames in %2 ms"_s.arg(grown).arg(sinceResume.elapsed())));
         QVERIFY(waitFor([&] { return fileFrames() >= kInputFrames + kRate / 3; }));
         engine.stop();
         QVERIFY(waitFor([&] { return saved.count() == 1; }));
