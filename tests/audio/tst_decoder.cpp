@@ -1,9 +1,6 @@
 #include "audio/decoder.h"
 #include "support/reference_decode.h"
 
-#include <QBuffer>
-#include <QDir>
-#include <QFile>
 #include <QtTest>
 
 #include <algorithm>
