@@ -288,18 +288,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("calls");
-        QTest::newRow("the next file") << "STOP amrnb_122.amr PLAY"
-                                       << "openNext amrnb_122.amr play";
-        QTest::newRow("the same file") << "STOP PLAY"
-                                       << "play";
-        QTest::newRow("nothing") << ""
-                                 << "";
-        QTest::newRow("only a stop") << "STOP"
-                                     << "stop";
-        QTest::newRow("stop, then open") << "STOP amrnb_122.amr OPEN"
-                                         << "stop open amrnb_122.amr";
-        QTest::newRow("a missing file") << "STOP missing.amr PLAY"
-                                        << "stop";
+        // clang-format off
+        QTest::newRow("next file") << "STOP amrnb_122.amr PLAY" << "openNext amrnb_122.amr play";
+        QTest::newRow("same file") << "STOP PLAY" << "play";
+        QTest::newRow("nothing") << "" << "";
+        QTest::newRow("only a stop") << "STOP" << "stop";
+        QTest::newRow("stop, then open") << "STOP amrnb_122.amr OPEN" << "stop open amrnb_122.amr";
+        QTest::newRow("a missing file") << "STOP missing.amr PLAY" << "stop";
+        // clang-format on
     }
     void answerToTheEnd()
     {
