@@ -111,8 +111,7 @@ public:
         case Qt::DisplayRole:
             return open ? m_open[row].label : m_subfolders[row - m_open.size()];
         case Qt::DecorationRole:
-            return QApplication::style()->standardIcon(open ? QStyle::SP_DirOpenIcon
-                                                            : QStyle::SP_DirClosedIcon);
+            return icon(open);
         case pathRole:
             return open ? m_open[row].path
                         : joinPath(m_open.last().path, m_subfolders[row - m_open.size()]);
@@ -140,6 +139,17 @@ public:
     }
 
 private:
+    // Looked up when first drawn, not when the list is made (the icon theme is slow to
+    // read, and the list is made hidden at start).
+    const QIcon& icon(bool open) const
+    {
+        QIcon& icon = open ? m_openIcon : m_closedIcon;
+        if (icon.isNull())
+            icon = QApplication::style()->standardIcon(open ? QStyle::SP_DirOpenIcon
+                                                            : QStyle::SP_DirClosedIcon);
+        return icon;
+    }
+
     struct OpenFolder
     {
         QString label;
@@ -148,6 +158,8 @@ private:
     QList<OpenFolder> m_open; // from the root down to the current folder
     QStringList m_subfolders; // of the current folder, in natural order
     qsizetype m_shown = 0;    // subfolders listed so far
+    mutable QIcon m_openIcon;
+    mutable QIcon m_closedIcon;
 };
 
 DirListBox::DirListBox(QWidget* parent) : QListView(parent), m_model(new FolderModel(this))
@@ -212,6 +224,12 @@ void DirListBox::forgetCurrentFolders()
     currentFolders().clear();
 }
 
+void DirListBox::showEvent(QShowEvent* event)
+{
+    QListView::showEvent(event);
+    scrollTo(currentIndex());
+}
+
 void DirListBox::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
@@ -232,7 +250,8 @@ void DirListBox::open(const QString& folder)
     m_path = folder;
     const int line = m_model->setFolder(folder);
     setCurrentIndex(m_model->index(line));
-    scrollTo(currentIndex());
+    if (isVisible()) // laying out a hidden list is wasted work
+        scrollTo(currentIndex());
 }
 
 void DirListBox::userOpens(const QModelIndex& index)

@@ -41,6 +41,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     // Makes `folder` current, running the change handler; setPath() without drive texts.
