@@ -4,6 +4,7 @@
 #include "main_window/form1.h"
 #include "support/reference_decode.h"
 #include "support/silent_engine.h"
+#include "support/tone_files.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,9 +19,11 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -438,6 +441,46 @@ private Q_SLOTS:
                                        s("FileName=") + wav, s("Command=PLAY")}));
         QCOMPARE(form->flist()->currentRow(), 1);
         QVERIFY(m_reports.isEmpty());
+    }
+
+    // "Hide" holds the user-interface thread; the engine's own thread keeps the device
+    // fed: a tone played while the thread is held comes out whole and unbroken, and the
+    // next entry still follows it without a gap.
+    void playbackGoesOnWhileHideHoldsTheThread()
+    {
+        constexpr int rate = 22050;
+        const QString first = m_dir.filePath(s("held-first.wav"));
+        const QString second = m_dir.filePath(s("held-second.wav"));
+        QVERIFY(Marlet::Testing::writeToneWav(first, rate, 4 * rate, 8192));   // 0.25
+        QVERIFY(Marlet::Testing::writeToneWav(second, rate, rate / 2, 16384)); // 0.5
+        const QString output = m_dir.filePath(s("held.raw"));
+        qputenv("SDL_AUDIODRIVER", "disk");
+        qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(output));
+        auto form = makeForm(true);
+        form->flist()->addItems({first, second});
+        form->setClientHeightTwips(6225);
+        form->show();
+        QSignalSpy ends(form->mmc(), &TransportControl::nextRequested);
+        Q_EMIT form->mmc()->playRequested(0);
+        QTRY_VERIFY(form->mmc()->position() >= 300);
+        form->Command5_Click();
+        QThread::msleep(2200); // longer than the engine keeps queued
+        QVERIFY(form->outerHeightTwips() < 3200);
+        QTRY_VERIFY_WITH_TIMEOUT(ends.size() == 2 && !form->mmc()->isBusy(), 20000);
+        QTest::qWait(1000); // the end is reported while the device still plays the tail
+        form.reset();
+
+        QFile device(output);
+        QVERIFY(device.open(QIODevice::ReadOnly));
+        const auto played = Marlet::Testing::floatsFrom(device.readAll());
+        const auto handover = Marlet::Testing::measureHandover(played, 0.25f, 0.5f);
+        QCOMPARE(handover.firstFrames, 4 * rate);
+        QCOMPARE(handover.secondFrames, rate / 2);
+        QVERIFY(handover.inOrder && handover.gapFrames < rate / 20);
+        const auto isFirst = [](float v) { return std::abs(v - 0.25f) < 0.05f; };
+        const auto from = std::find_if(played.begin(), played.end(), isFirst);
+        const auto to = std::find_if(played.rbegin(), played.rend(), isFirst).base();
+        QCOMPARE(qint64(to - from), qint64(4 * rate)); // no silence inside it
     }
 
     // "Open File" through the real dialog and engine into SDL's disk driver. The file is the
