@@ -26,17 +26,6 @@ namespace {
 constexpr int clientWidthTwips = 4065;
 constexpr int clientHeightTwips = 2790;
 
-QString stored(const QString& key)
-{
-    return Settings::GetSetting(Settings::programApplication(), Settings::programSection(), key,
-                                Settings::programFolder());
-}
-
-void store(const QString& key, const QString& value)
-{
-    Settings::SaveSetting(Settings::programApplication(), Settings::programSection(), key, value);
-}
-
 } // namespace
 
 // The picker's window and controls. Esc presses nothing; closing it unloads the picker.
@@ -191,8 +180,8 @@ void Form2::Form_Load()
     const Forms::ResumeNext resume;
     std::optional<QString> drive;
     std::optional<QString> folder;
-    resume.run([&] { drive = stored(Settings::lastDriveKey()); });
-    resume.run([&] { folder = stored(Settings::lastDirKey()); });
+    resume.run([&] { drive = Settings::GetProgramSetting(Settings::lastDriveKey()); });
+    resume.run([&] { folder = Settings::GetProgramSetting(Settings::lastDirKey()); });
     resume.run([&] {
         if (drive)
             Drive1()->setDrive(*drive);
@@ -206,14 +195,14 @@ void Form2::Form_Load()
 void Form2::Drive1_Change()
 {
     Dir1()->setPath(Drive1()->Drive());
-    store(Settings::lastDriveKey(), Drive1()->Drive());
+    Settings::SaveProgramSetting(Settings::lastDriveKey(), Drive1()->Drive());
 }
 
 void Form2::Dir1_Change()
 {
     File1()->setPattern(QStringLiteral("*.mp3"));
     File1()->setFileName(joinPath(Dir1()->Path(), QString()));
-    store(Settings::lastDirKey(), Dir1()->Path());
+    Settings::SaveProgramSetting(Settings::lastDirKey(), Dir1()->Path());
 }
 
 void Form2::Command1_Click()
@@ -225,8 +214,8 @@ void Form2::Command1_Click()
         resume.run([&] { File1()->setListIndex(File1()->ListIndex() + 1); });
         resume.run([&] { m_playlist->addItem(joinPath(Dir1()->Path(), File1()->FileName())); });
     }
-    resume.run([&] { store(Settings::lastDriveKey(), Drive1()->Drive()); });
-    resume.run([&] { store(Settings::lastDirKey(), Dir1()->Path()); });
+    resume.run([&] { Settings::SaveProgramSetting(Settings::lastDriveKey(), Drive1()->Drive()); });
+    resume.run([&] { Settings::SaveProgramSetting(Settings::lastDirKey(), Dir1()->Path()); });
     resume.run([&] { Unload(); });
 }
 

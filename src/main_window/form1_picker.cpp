@@ -10,16 +10,6 @@
 
 namespace Marlet::MainWindow {
 
-namespace {
-
-QString stored(const QString& key)
-{
-    return Settings::GetSetting(Settings::programApplication(), Settings::programSection(), key,
-                                Settings::programFolder());
-}
-
-} // namespace
-
 FolderPicker::Form2* Form1::Form2()
 {
     if (!m_form2)
@@ -38,9 +28,10 @@ void Form1::restorePicker(const Forms::ResumeNext& resume)
 {
     resume.run([&] {
         FolderPicker::DriveListBox* drive = Form2()->Drive1();
-        drive->setDrive(stored(Settings::lastDriveKey()));
+        drive->setDrive(Settings::GetProgramSetting(Settings::lastDriveKey()));
     });
-    resume.run([&] { Form2()->Dir1()->setPath(stored(Settings::lastDirKey())); });
+    resume.run(
+        [&] { Form2()->Dir1()->setPath(Settings::GetProgramSetting(Settings::lastDirKey())); });
 }
 
 } // namespace Marlet::MainWindow

@@ -92,6 +92,16 @@ QString programFolder()
     return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
 }
 
+QString GetProgramSetting(const QString& key)
+{
+    return GetSetting(programApplication(), programSection(), key, programFolder());
+}
+
+void SaveProgramSetting(const QString& key, const QString& value)
+{
+    SaveSetting(programApplication(), programSection(), key, value);
+}
+
 void setSettingsTrace(SettingsTrace trace_)
 {
     trace() = std::move(trace_);

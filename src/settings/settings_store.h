@@ -44,6 +44,10 @@ inline QString lastDirKey()
 // The folder that holds the program file, with native separators.
 QString programFolder();
 
+// The program's own values: read with the program folder as the default, and saved.
+QString GetProgramSetting(const QString& key);
+void SaveProgramSetting(const QString& key, const QString& value);
+
 // Called before each read ("read", key, default) and save ("save", key, value) of the
 // store. What it throws counts as that access failing. For tests.
 using SettingsTrace =
