@@ -15,8 +15,9 @@ namespace {
 // drops to the low mark, so the engine wakes about once a second while playing.
 constexpr qint64 kHighWaterMs = 2000;
 constexpr qint64 kLowWaterMs = 1000;
-// Audio queued before the device starts, in ms: small, so sound starts at once.
-constexpr qint64 kStartMs = 60;
+// Audio queued before the device starts, in ms: enough to ride out a late first wake on a
+// busy machine, while decoding it takes only a few ms, so sound still starts at once.
+constexpr qint64 kStartMs = 250;
 // The end is reported while this much audio beyond the period in flight waits in the
 // device, in ms: time for the next file to open and queue before the queue runs dry.
 constexpr qint64 kNextLeadMs = 250;
