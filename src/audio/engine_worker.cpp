@@ -128,14 +128,19 @@ void EngineWorker::open(const QString& path)
     m_timer.stop();
     m_decoder.reset();
 
+    if (auto decoder = openDecoder(path))
+        adopt(std::move(decoder), path);
+}
+
+std::unique_ptr<Decoder> EngineWorker::openDecoder(const QString& path)
+{
     QString error;
     auto decoder = Decoder::open(path, &error);
     if (!decoder) {
         setState(State::NotOpen);
         Q_EMIT failed(error);
-        return;
     }
-    adopt(std::move(decoder), path);
+    return decoder;
 }
 
 void EngineWorker::adopt(std::unique_ptr<Decoder> decoder, const QString& path)
@@ -175,13 +180,9 @@ void EngineWorker::openNext(const QString& path)
     // The device keeps playing the tail, and its tail-end wake stays due in case no
     // play() follows. The new file is converted to the device's format.
     m_decoder.reset();
-    QString error;
-    auto decoder = Decoder::open(path, &error);
-    if (!decoder) {
-        setState(State::NotOpen);
-        Q_EMIT failed(error);
+    auto decoder = openDecoder(path);
+    if (!decoder)
         return;
-    }
     // Joining the tail must cost no quality: a file with a higher rate or more channels
     // than the device plays gets the device reopened in its own format, once the tail has
     // been heard (at most the lead and one period, on this thread only).

@@ -59,6 +59,9 @@ private:
     using State = AudioEngine::State;
 
     void setState(State state);
+    // A decoder for `path`; null, with the state NotOpen and the failure reported, when
+    // it cannot be opened.
+    std::unique_ptr<Decoder> openDecoder(const QString& path);
     // Makes `decoder` the open file, (re)opening the device in its format when needed.
     void adopt(std::unique_ptr<Decoder> decoder, const QString& path);
     void wake();

@@ -67,12 +67,12 @@ class FolderModel final : public QAbstractListModel
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    // Shows `folder` (native, clean); returns the line of the folder itself.
-    int setFolder(const QString& folder)
+    // Shows `folder` (native, clean) on `drive`, the one that holds it if known; returns
+    // the line of the folder itself.
+    int setFolder(const QString& folder, const std::optional<Drive>& drive)
     {
         beginResetModel();
         m_open.clear();
-        const auto drive = driveHolding(folder, availableDrives());
         QString root = drive ? drive->rootPath : QDir::toNativeSeparators(QDir::rootPath());
         if (!samePath(folder.left(root.size()), root)) // the drive list does not know it
             root = QDir::toNativeSeparators(QDir(folder).rootPath());
@@ -169,7 +169,8 @@ DirListBox::DirListBox(QWidget* parent) : QListView(parent), m_model(new FolderM
     setUniformItemSizes(true);
     setEditTriggers(NoEditTriggers);
     setSelectionMode(SingleSelection);
-    open(QDir::toNativeSeparators(QDir::currentPath()));
+    const QString start = QDir::toNativeSeparators(QDir::currentPath());
+    open(start, driveHolding(start, availableDrives()));
     connect(this, &QListView::doubleClicked, this, &DirListBox::userOpens);
 }
 
@@ -183,7 +184,8 @@ QString DirListBox::Path() const
 void DirListBox::setPath(const QString& text)
 {
     QString folder = text;
-    for (const Drive& drive : availableDrives()) {
+    const QList<Drive> drives = availableDrives();
+    for (const Drive& drive : drives) {
         if (samePath(text, drive.text)) {
             if (!QFileInfo(drive.rootPath).isDir())
                 throw Forms::RuntimeError(
@@ -192,10 +194,10 @@ void DirListBox::setPath(const QString& text)
             break;
         }
     }
-    changeTo(folder);
+    changeTo(folder, drives);
 }
 
-void DirListBox::changeTo(const QString& folder)
+void DirListBox::changeTo(const QString& folder, const QList<Drive>& drives)
 {
     const QFileInfo info(folder);
     if (folder.isEmpty() || !info.isDir())
@@ -206,8 +208,9 @@ void DirListBox::changeTo(const QString& folder)
         throw Forms::RuntimeError(tr("The folder %1 cannot be read.").arg(clean));
     if (samePath(clean, Path()))
         return;
-    open(clean);
-    if (const auto drive = driveHolding(clean, availableDrives()))
+    const auto drive = driveHolding(clean, drives);
+    open(clean, drive);
+    if (drive)
         currentFolders().insert(drive->rootPath, clean);
     if (m_changeHandler)
         m_changeHandler();
@@ -245,10 +248,10 @@ void DirListBox::keyPressEvent(QKeyEvent* event)
     QListView::keyPressEvent(event);
 }
 
-void DirListBox::open(const QString& folder)
+void DirListBox::open(const QString& folder, const std::optional<Drive>& drive)
 {
     m_path = folder;
-    const int line = m_model->setFolder(folder);
+    const int line = m_model->setFolder(folder, drive);
     setCurrentIndex(m_model->index(line));
     if (isVisible()) // laying out a hidden list is wasted work
         scrollTo(currentIndex());
@@ -259,9 +262,11 @@ void DirListBox::userOpens(const QModelIndex& index)
     const QString folder = index.data(pathRole).toString();
     Forms::runReporting(m_handlerName, [&] {
         try {
-            changeTo(folder); // a line names a folder, even where it is a drive's root
+            // A line names a folder, even where it is a drive's root.
+            changeTo(folder, availableDrives());
         } catch (...) {
-            open(Path()); // the folder may have gone: show what is there now
+            // The folder may have gone: show what is there now.
+            open(Path(), driveHolding(Path(), availableDrives()));
             throw;
         }
     });

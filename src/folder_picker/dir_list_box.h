@@ -1,5 +1,7 @@
 #pragma once
 
+#include "folder_picker/drives.h"
+
 #include <QListView>
 
 #include <functional>
@@ -45,8 +47,9 @@ protected:
 
 private:
     // Makes `folder` current, running the change handler; setPath() without drive texts.
-    void changeTo(const QString& folder);
-    void open(const QString& folder);
+    // `drives` are the machine's, read once for the change.
+    void changeTo(const QString& folder, const QList<Drive>& drives);
+    void open(const QString& folder, const std::optional<Drive>& drive);
     void userOpens(const QModelIndex& index);
 
     FolderModel* m_model = nullptr;
