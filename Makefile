@@ -40,7 +40,7 @@ run: build
 	    echo "To run without a desktop session, use: xvfb-run make run"; \
 	    exit 1; \
 	fi
-	$(BUILD_DIR)/src/app/marlet
+	$(BUILD_DIR)/bin/marlet
 
 test: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -65,11 +65,11 @@ fuzz: deps
 	    -DMARLET_BUILD_FUZZ=ON -DMARLET_BUILD_TESTS=OFF -DMARLET_BUILD_BENCH=OFF \
 	    -DMARLET_SANITIZE=ON -DMARLET_WERROR=ON $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_DIR) --parallel $(JOBS) --target fuzz_decoder
-	$(FUZZ_DIR)/fuzz/fuzz_decoder -runs=0 tests/data fuzz/corpus
+	$(FUZZ_DIR)/bin/fuzz_decoder -runs=0 tests/data fuzz/corpus
 	scratch="$$(mktemp -d)"; \
 	trap 'rm -rf "$$scratch"' EXIT; \
 	cp -R fuzz/corpus/. "$$scratch"/; \
-	$(FUZZ_DIR)/fuzz/fuzz_decoder -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
+	$(FUZZ_DIR)/bin/fuzz_decoder -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
 	    -rss_limit_mb=4096 -timeout=20 "$$scratch" tests/data
 
 bench: deps
@@ -77,10 +77,10 @@ bench: deps
 	    -DMARLET_BUILD_TESTS=OFF -DMARLET_BUILD_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target bench_engine bench_startup bench_playlist bench_picker
 	SDL_AUDIODRIVER=dummy QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" \
-	    $(BENCH_DIR)/bench/bench_engine
-	$(BENCH_DIR)/bench/bench_startup
-	QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" $(BENCH_DIR)/bench/bench_playlist
-	QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" $(BENCH_DIR)/bench/bench_picker
+	    $(BENCH_DIR)/bin/bench_engine
+	$(BENCH_DIR)/bin/bench_startup
+	QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" $(BENCH_DIR)/bin/bench_playlist
+	QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" $(BENCH_DIR)/bin/bench_picker
 
 format:
 	$(FIND_SOURCES) | xargs -0 -r clang-format -i

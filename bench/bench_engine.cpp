@@ -201,10 +201,11 @@ bool waitForState(AudioEngine& engine, AudioEngine::State state, int timeoutMs)
                          if (now == state)
                              loop.quit();
                      });
-    QObject::connect(&engine, &AudioEngine::failed, &loop, [&loop](const QString& message) {
-        printNote(message);
-        loop.quit();
-    });
+    QObject::connect(&engine, &AudioEngine::failed, &loop,
+                     [&loop](Marlet::Audio::CommandId, const QString& message) {
+                         printNote(message);
+                         loop.quit();
+                     });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     loop.exec();
     return engine.state() == state;

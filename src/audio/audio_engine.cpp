@@ -41,11 +41,12 @@ AudioEngine::AudioEngine(QObject* parent)
     connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
 
     connect(m_worker, &EngineWorker::stateChanged, this, &AudioEngine::setState);
-    connect(m_worker, &EngineWorker::opened, this, [this](const QString& path, qint64 duration) {
-        m_fileName = path;
-        m_durationMs = duration;
-        Q_EMIT opened(duration);
-    });
+    connect(m_worker, &EngineWorker::opened, this,
+            [this](CommandId id, const QString& path, qint64 duration) {
+                m_fileName = path;
+                m_durationMs = duration;
+                Q_EMIT opened(id, duration);
+            });
     connect(m_worker, &EngineWorker::durationFound, this,
             [this](qint64 duration) { m_durationMs = duration; });
     connect(m_worker, &EngineWorker::failed, this, &AudioEngine::failed);
@@ -98,57 +99,66 @@ void AudioEngine::setState(State state)
     Q_EMIT stateChanged(state);
 }
 
-void AudioEngine::open(const QString& path)
+template <typename Command>
+CommandId AudioEngine::send(Command command)
 {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, path] { w->open(path); });
+    const CommandId id = ++m_lastId;
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, id, command] { command(w, id); });
+    return id;
 }
 
-void AudioEngine::openNext(const QString& path)
+CommandId AudioEngine::open(const QString& path)
 {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, path] { w->openNext(path); });
+    return send([path](EngineWorker* w, CommandId id) { w->open(id, path); });
 }
 
-void AudioEngine::play()
+CommandId AudioEngine::openNext(const QString& path)
 {
-    QMetaObject::invokeMethod(m_worker, &EngineWorker::play);
+    return send([path](EngineWorker* w, CommandId id) { w->openNext(id, path); });
 }
 
-void AudioEngine::pause()
+CommandId AudioEngine::play()
 {
-    QMetaObject::invokeMethod(m_worker, &EngineWorker::pause);
+    return send([](EngineWorker* w, CommandId id) { w->play(id); });
 }
 
-void AudioEngine::resume()
+CommandId AudioEngine::pause()
 {
-    QMetaObject::invokeMethod(m_worker, &EngineWorker::resume);
+    return send([](EngineWorker* w, CommandId id) { w->pause(id); });
 }
 
-void AudioEngine::stop()
+CommandId AudioEngine::resume()
 {
-    QMetaObject::invokeMethod(m_worker, &EngineWorker::stop);
+    return send([](EngineWorker* w, CommandId id) { w->resume(id); });
 }
 
-void AudioEngine::seek(qint64 positionMs)
+CommandId AudioEngine::stop()
 {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, positionMs] { w->seek(positionMs); });
+    return send([](EngineWorker* w, CommandId id) { w->stop(id); });
 }
 
-void AudioEngine::close()
+CommandId AudioEngine::seek(qint64 positionMs)
 {
-    QMetaObject::invokeMethod(m_worker, &EngineWorker::close);
+    return send([positionMs](EngineWorker* w, CommandId id) { w->seek(id, positionMs); });
 }
 
-void AudioEngine::record(const QString& path)
+CommandId AudioEngine::close()
 {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, path] { w->record(path); });
+    return send([](EngineWorker* w, CommandId id) { w->close(id); });
+}
+
+CommandId AudioEngine::record(const QString& path)
+{
+    return send([path](EngineWorker* w, CommandId id) { w->record(id, path); });
 }
 
 qint64 AudioEngine::positionMs() const
 {
-    qint64 position = m_shared->positionMs;
-    if (m_shared->advancing) {
+    const PositionSnapshot snapshot = m_shared->position();
+    qint64 position = snapshot.positionMs;
+    if (snapshot.advancing) {
         // Between the engine's updates the position moves with the clock.
-        const qint64 sinceNs = steadyNowNs() - m_shared->positionSteadyNs;
+        const qint64 sinceNs = steadyNowNs() - snapshot.steadyNs;
         position += std::clamp<qint64>(sinceNs / 1'000'000, 0, 1000);
     }
     if (m_durationMs >= 0 && m_state != State::Recording)

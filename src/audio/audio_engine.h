@@ -12,7 +12,7 @@
 namespace Marlet::Audio {
 
 class EngineWorker;
-struct EngineShared;
+class EngineShared;
 
 // The program's one sound device: plays a file, records into a file. Lives on the
 // thread that creates it (the owner's thread); every call returns at once and every
@@ -30,17 +30,18 @@ public:
     // engine thread.
     ~AudioEngine() override;
 
-    void open(const QString& path);
+    // Each command returns its id, which the answers to it carry (engine_interface.h).
+    CommandId open(const QString& path);
     // Opens the file that follows the one that has just ended; see Engine::openNext().
-    void openNext(const QString& path);
-    void play();  // from the start after stop() or after the end; resumes when paused
-    void pause(); // pauses playback or recording
-    void resume();
-    void stop(); // stops, back to the start; ends and saves a recording
-    void seek(qint64 positionMs);
-    void close(); // releases the file and the devices
+    CommandId openNext(const QString& path);
+    CommandId play();  // from the start after stop() or after the end; resumes when paused
+    CommandId pause(); // pauses playback or recording
+    CommandId resume();
+    CommandId stop(); // stops, back to the start; ends and saves a recording
+    CommandId seek(qint64 positionMs);
+    CommandId close(); // releases the file and the devices
     // Records from the default input into `path` (.mp3 or .wav) until the next command.
-    void record(const QString& path);
+    CommandId record(const QString& path);
 
     State state() const { return m_state; }
     QString fileName() const { return m_fileName; }
@@ -59,22 +60,27 @@ public:
 
 Q_SIGNALS:
     void stateChanged(Marlet::Audio::EngineState state);
-    void opened(qint64 durationMs);
-    // Something could not be done; `message` is a sentence for the user.
-    void failed(const QString& message);
-    // The open file is read to its end and queued whole; the device plays its tail on
-    // (see EngineClient::engineEndOfMedia()).
-    void endOfMedia();
-    // A recording was completed into `path`.
-    void recordingSaved(const QString& path, qint64 durationMs);
+    void opened(Marlet::Audio::CommandId id, qint64 durationMs);
+    // The command `id` could not be carried out, or (`id` 0) something went wrong that no
+    // command caused; `message` is a sentence for the user.
+    void failed(Marlet::Audio::CommandId id, const QString& message);
+    // The file that play() `id` plays is read to its end and queued whole; the device
+    // plays its tail on (see EngineClient::engineEndOfMedia()).
+    void endOfMedia(Marlet::Audio::CommandId id);
+    // The recording that record() `id` started was completed into `path`.
+    void recordingSaved(Marlet::Audio::CommandId id, const QString& path, qint64 durationMs);
 
 private:
     void setState(State state);
     void finishRecordingNow();
+    // Runs `command` on the engine thread with a new id; returns the id.
+    template <typename Command>
+    CommandId send(Command command);
 
     QThread m_thread;
     std::shared_ptr<EngineShared> m_shared;
     EngineWorker* m_worker = nullptr; // owned by m_thread's lifetime, deleted on finish
+    CommandId m_lastId = 0;
     State m_state = State::NotOpen;
     QString m_fileName;
     qint64 m_durationMs = -1;

@@ -16,7 +16,7 @@ namespace {
 
 QString cannotPlay(const QString& name, const QString& reason)
 {
-    return QStringLiteral("Cannot play \"%1\": %2.").arg(name, reason);
+    return QStringLiteral("Cannot open \"%1\": %2.").arg(name, reason);
 }
 
 QString withDetail(const QString& reason, const QString& detail)
@@ -122,11 +122,17 @@ std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, const 
         }
     }
     std::unique_ptr<Decoder> decoder(new Decoder(std::move(device), std::move(source)));
+    decoder->m_name = name;
     if (!decoder->m_frame) {
         *error = cannotPlay(name, QStringLiteral("out of memory"));
         return {};
     }
     return decoder;
+}
+
+QString Decoder::readError() const
+{
+    return m_source->readError();
 }
 
 StreamInfo Decoder::info() const

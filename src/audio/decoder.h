@@ -43,11 +43,17 @@ public:
     // compressed formats).
     bool seek(qint64 ms);
     bool atEnd() const { return m_ended && m_pendingAt >= m_pending.size(); }
+    // Why reading stopped before the stream's end (the file could not be read on, or got
+    // shorter while it was read); empty when it stopped at the end or has not stopped.
+    QString readError() const;
+    // The name given to open(), for messages.
+    const QString& name() const { return m_name; }
 
 private:
     Decoder(std::unique_ptr<QIODevice> device, std::unique_ptr<FrameSource> source);
     bool refill();
 
+    QString m_name;
     std::unique_ptr<QIODevice> m_device;
     std::unique_ptr<FrameSource> m_source;
     Resampler m_resampler;

@@ -13,46 +13,59 @@ namespace Marlet::Audio {
 
 enum class EngineState { NotOpen, Stopped, Playing, Recording, Seeking, Paused };
 
+// Names one command given to an engine; every answer to it carries the same id. Ids
+// count up from 1 for each engine; 0 names no command.
+using CommandId = quint64;
+
 // Told what the engine does. Every call arrives on the thread that created the engine,
 // from its event loop, never from inside a call into the engine.
 class EngineClient
 {
 public:
     virtual void engineStateChanged(EngineState state) = 0;
-    virtual void engineOpened(qint64 durationMs) = 0;
-    // Something could not be done; `message` is a sentence for the user.
-    virtual void engineFailed(const QString& message) = 0;
-    // The open file has been read to its end and all of it is queued on the device, which
-    // plays that tail on (a few hundred ms at most) unless a command cuts it. A play()
-    // after openNext() now joins the tail without a gap.
-    virtual void engineEndOfMedia() = 0;
-    virtual void engineRecordingSaved(const QString& path, qint64 durationMs) = 0;
+    // The open() or openNext() `id` has opened its file.
+    virtual void engineOpened(CommandId id, qint64 durationMs) = 0;
+    // The command `id` could not be carried out; `message` is a sentence for the user that
+    // names the file and the reason. Comes once per failing command at most.
+    virtual void engineFailed(CommandId id, const QString& message) = 0;
+    // Something went wrong that no command caused: a device lost, a file that could not
+    // be read on, a recording that could not be written on. Comes once per event.
+    virtual void engineFault(const QString& message) = 0;
+    // The file that the play() `id` plays has been read to its end and all of it is
+    // queued on the device, which plays that tail on (a few hundred ms at most) unless a
+    // command cuts it. A play() after openNext() now joins the tail without a gap.
+    virtual void engineEndOfMedia(CommandId id) = 0;
+    // The recording that record() `id` started is complete in `path` (in part after a
+    // fault, which came before).
+    virtual void engineRecordingSaved(CommandId id, const QString& path, qint64 durationMs) = 0;
 
 protected:
     ~EngineClient() = default;
 };
 
 // One sound device that plays a file or records into one. Lives on the thread that
-// created it; every call returns at once and is carried out in order on the engine's
-// own thread. The state and figures below are as last reported to the client.
+// created it; every call returns at once with the command's id and is carried out in
+// order on the engine's own thread. A command that makes no sense in the engine's state
+// (resuming when nothing is paused) is refused through engineFailed(), never carried out.
+// The state and figures below are as last reported to the client.
 class Engine
 {
 public:
     virtual ~Engine() = default;
 
-    virtual void open(const QString& path) = 0;
+    virtual CommandId open(const QString& path) = 0;
     // Like open(), for the file that follows the one that has just ended: when play()
     // comes while that file's last samples are still being heard, this file's first
     // sample follows them without a gap, converted to the device's format if need be.
-    virtual void openNext(const QString& path) { open(path); }
-    virtual void play() = 0; // from the start after stop() or the end; resumes when paused
-    virtual void pause() = 0;
-    virtual void resume() = 0;
-    virtual void stop() = 0; // back to the start; ends and saves a recording
-    virtual void seek(qint64 positionMs) = 0;
-    virtual void close() = 0;
+    virtual CommandId openNext(const QString& path) { return open(path); }
+    virtual CommandId play() = 0;   // from the start after stop() or the end; resumes when paused
+    virtual CommandId pause() = 0;  // pauses playback or recording; nothing otherwise
+    virtual CommandId resume() = 0; // resumes what pause() paused
+    virtual CommandId stop() = 0;   // back to the start; ends and saves a recording
+    virtual CommandId seek(qint64 positionMs) = 0;
+    virtual CommandId close() = 0;
     // Records from the default input into `path` (.mp3 or .wav) until the next command.
-    virtual void record(const QString& path) = 0;
+    virtual CommandId record(const QString& path) = 0;
 
     virtual EngineState state() const = 0;
     virtual QString fileName() const = 0;

@@ -14,27 +14,33 @@ public:
     {
         QObject::connect(&m_engine, &AudioEngine::stateChanged, &m_engine,
                          [client](EngineState state) { client->engineStateChanged(state); });
-        QObject::connect(&m_engine, &AudioEngine::opened, &m_engine,
-                         [client](qint64 duration) { client->engineOpened(duration); });
+        QObject::connect(
+            &m_engine, &AudioEngine::opened, &m_engine,
+            [client](CommandId id, qint64 duration) { client->engineOpened(id, duration); });
         QObject::connect(&m_engine, &AudioEngine::failed, &m_engine,
-                         [client](const QString& message) { client->engineFailed(message); });
+                         [client](CommandId id, const QString& message) {
+                             if (id == 0)
+                                 client->engineFault(message);
+                             else
+                                 client->engineFailed(id, message);
+                         });
         QObject::connect(&m_engine, &AudioEngine::endOfMedia, &m_engine,
-                         [client] { client->engineEndOfMedia(); });
+                         [client](CommandId id) { client->engineEndOfMedia(id); });
         QObject::connect(&m_engine, &AudioEngine::recordingSaved, &m_engine,
-                         [client](const QString& path, qint64 duration) {
-                             client->engineRecordingSaved(path, duration);
+                         [client](CommandId id, const QString& path, qint64 duration) {
+                             client->engineRecordingSaved(id, path, duration);
                          });
     }
 
-    void open(const QString& path) override { m_engine.open(path); }
-    void openNext(const QString& path) override { m_engine.openNext(path); }
-    void play() override { m_engine.play(); }
-    void pause() override { m_engine.pause(); }
-    void resume() override { m_engine.resume(); }
-    void stop() override { m_engine.stop(); }
-    void seek(qint64 positionMs) override { m_engine.seek(positionMs); }
-    void close() override { m_engine.close(); }
-    void record(const QString& path) override { m_engine.record(path); }
+    CommandId open(const QString& path) override { return m_engine.open(path); }
+    CommandId openNext(const QString& path) override { return m_engine.openNext(path); }
+    CommandId play() override { return m_engine.play(); }
+    CommandId pause() override { return m_engine.pause(); }
+    CommandId resume() override { return m_engine.resume(); }
+    CommandId stop() override { return m_engine.stop(); }
+    CommandId seek(qint64 positionMs) override { return m_engine.seek(positionMs); }
+    CommandId close() override { return m_engine.close(); }
+    CommandId record(const QString& path) override { return m_engine.record(path); }
 
     EngineState state() const override { return m_engine.state(); }
     QString fileName() const override { return m_engine.fileName(); }

@@ -63,6 +63,8 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(QIODevice* device, Failure* fai
                                                  QString* detail)
 {
     std::unique_ptr<FfmpegSource> source(new FfmpegSource);
+    source->m_device = device;
+    source->m_openedSize = device->size();
     *failure = Failure::NotAudio;
     if (!source->openInput(device, nullptr, detail)) {
         // An ID3v2 tag bigger than the probe window hides the MPEG frames behind it.
@@ -180,6 +182,7 @@ int FfmpegSource::decodeFrame(AVFrame* frame)
             if (err != AVERROR_EOF && m_format->pb && m_format->pb->error == AVERROR(EIO) &&
                 !m_hasPrimed)
                 return AVERROR(EIO);
+            noteReadError(err);
             // End of file or unreadable rest: decode what the codec still holds.
             m_flushing = true;
             avcodec_send_packet(cc, nullptr);
@@ -191,6 +194,16 @@ int FfmpegSource::decodeFrame(AVFrame* frame)
         }
         av_packet_unref(m_packet.get());
     }
+}
+
+void FfmpegSource::noteReadError(int err)
+{
+    if (!m_hasPrimed || !m_readError.isEmpty())
+        return;
+    if (err == AVERROR(EIO) || (m_format->pb && m_format->pb->error == AVERROR(EIO)))
+        m_readError = QStringLiteral("the file cannot be read");
+    else if (m_device->size() < m_openedSize)
+        m_readError = QStringLiteral("the file got shorter while it played");
 }
 
 int FfmpegSource::nextFrame(AVFrame* frame)
@@ -211,6 +224,7 @@ bool FfmpegSource::seek(qint64 ms)
         err = av_seek_frame(m_format.get(), -1, target, AVSEEK_FLAG_BACKWARD);
     avcodec_flush_buffers(m_codec.get());
     m_flushing = false;
+    m_readError.clear();
     m_dropBeforeMs = ms > 0 ? ms : -1;
     return err >= 0;
 }

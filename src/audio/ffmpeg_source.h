@@ -25,8 +25,12 @@ public:
     bool seek(qint64 ms) override;
     StreamInfo info() const override;
 
+    QString readError() const override { return m_readError; }
+
 private:
     FfmpegSource() = default;
+    // Keeps why reading stopped, when the stream did not simply end.
+    void noteReadError(int err);
     bool openInput(QIODevice* device, const AVInputFormat* forced, QString* detail);
     int decodeFrame(AVFrame* frame);
     static bool frameIsSane(const AVFrame* frame);
@@ -40,6 +44,9 @@ private:
     bool m_flushing = false;
     int m_stream = -1;
     qint64 m_packetsRead = 0;
+    QIODevice* m_device = nullptr; // read through m_format; owned by the decoder
+    qint64 m_openedSize = 0;       // the file's size when it was opened
+    QString m_readError;
     qint64 m_dropBeforeMs = -1; // after a seek, frames ending before this are dropped
 };
 

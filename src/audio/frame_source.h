@@ -2,6 +2,7 @@
 
 #include "av_handles.h"
 
+#include <QString>
 #include <QtGlobal>
 
 namespace Marlet::Audio {
@@ -27,6 +28,8 @@ public:
     // Moves so that the next frame starts at, or just before, `ms`.
     virtual bool seek(qint64 ms) = 0;
     virtual StreamInfo info() const = 0;
+    // Why the last nextFrame() ended the stream early, when it was not its end.
+    virtual QString readError() const { return {}; }
 };
 
 } // namespace Marlet::Audio

@@ -108,6 +108,8 @@ void WavSink::checkpoint()
 bool WavSink::finish()
 {
     const bool ok = writeHeader() && m_file.flush();
+    if (!ok && m_error.isEmpty())
+        m_error = m_file.errorString();
     m_file.close();
     return ok && m_error.isEmpty();
 }

@@ -43,7 +43,11 @@ void ResumeNext::when(const std::function<bool()>& condition,
 
 bool runReporting(const QString& handler, const std::function<void()>& statements)
 {
-    const std::optional<QString> failure = failureOf(statements);
+    std::optional<QString> failure;
+    {
+        const HandlerScope scope(HandlerPolicy::Reporting, handler);
+        failure = failureOf(statements);
+    }
     if (failure)
         reportRuntimeError(handler, *failure);
     return !failure;

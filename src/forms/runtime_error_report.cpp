@@ -2,6 +2,7 @@
 
 #include <marlet/version.h>
 
+#include <QDebug>
 #include <QMessageBox>
 
 #include <utility>
@@ -20,12 +21,14 @@ RuntimeErrorReportHandler& installedHandler()
 
 void reportRuntimeError(const QString& where, const QString& message)
 {
+    qWarning().noquote() << (where.isEmpty()
+                                 ? QStringLiteral("Run-time error: %1").arg(message)
+                                 : QStringLiteral("Run-time error in %1: %2").arg(where, message));
     if (const RuntimeErrorReportHandler handler = installedHandler()) {
         handler(where, message);
         return;
     }
-    QMessageBox::critical(nullptr, QString::fromLatin1(Version::productName),
-                          QStringLiteral("Run-time error in %1: %2").arg(where, message));
+    QMessageBox::critical(nullptr, QString::fromLatin1(Version::productName), message);
 }
 
 RuntimeErrorReportHandler setRuntimeErrorReportHandler(RuntimeErrorReportHandler handler)

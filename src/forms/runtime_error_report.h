@@ -7,8 +7,9 @@
 namespace Marlet::Forms {
 
 // Shows the run-time error report: a critical message box, titled with the program's
-// name, naming the handler (`where`) and the failure. Returns when the user has read
-// it; the program goes on.
+// name, that says what failed (`message`, a sentence for the user). `where` (the handler,
+// or empty) goes to standard error with the message, not into the box. Returns when the
+// user has read it; the program goes on.
 void reportRuntimeError(const QString& where, const QString& message);
 
 using RuntimeErrorReportHandler = std::function<void(const QString& where, const QString& message)>;

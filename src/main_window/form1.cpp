@@ -163,6 +163,7 @@ QString Form1::statusText() const
 void Form1::setStatusText(const QString& text)
 {
     m_sbText->setText(text);
+    m_sb->setToolTip(QString()); // a quiet failure's reason holds until the next text
 }
 
 void Form1::Form_Load()

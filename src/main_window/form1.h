@@ -118,8 +118,9 @@ private:
     bool mmcIsBusy() const;
     void traceMmc(const QString& member, const QVariant& value) const;
 
-    // The playlist's selection by position: -1 for none. Throws RuntimeError for a
-    // position outside the list.
+    // The playlist's selection by position: -1 for none. The setter throws RuntimeError
+    // for a position outside the list.
+    int flistListIndex() const;
     void setFlistListIndex(int index);
     // The selected entry's path; empty text when none is selected.
     QString flistText() const;

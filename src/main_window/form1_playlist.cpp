@@ -5,8 +5,10 @@
 #include "forms/runtime_error.h"
 #include "forms/runtime_error_report.h"
 
+#include <QDebug>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStatusBar>
 
 namespace Marlet::MainWindow {
 
@@ -21,15 +23,33 @@ void Form1::connectPlaylist()
     connect(m_mmc, &TransportControl::recordRequested, this, &Form1::mmc_RecordRequested);
     connect(m_mmc, &TransportControl::statusUpdate, this, &Form1::mmc_StatusUpdate);
     connect(m_mmc, &TransportControl::nextRequested, this, &Form1::mmc_NextRequested);
-    // What the device finds wrong after it took a command, such as a file it cannot play.
-    connect(m_mmc, &TransportControl::failed, this, [](const QString& message) {
-        Forms::reportRuntimeError(QStringLiteral("mmc"), message);
+    // What the device finds wrong after it took a command, such as a file it cannot play:
+    // handled as the handler that sent the command handles a failing statement.
+    connect(m_mmc, &TransportControl::failed, this,
+            [this](const QString& message, bool reported, const QString& handler) {
+                if (reported) {
+                    Forms::reportRuntimeError(handler, message);
+                    return;
+                }
+                m_sb->setToolTip(message);
+                qWarning().noquote()
+                    << (handler.isEmpty() ? message : handler + QStringLiteral(": ") + message);
+            });
+    // The play request plays the first entry; the end of a track moves on only from the
+    // selected entry, so a file opened on its own plays once.
+    m_mmc->setPlaylist({
+        [this] { return m_flist->count() > 0; },
+        [this](const QString& file) { return Transport::sameFile(file, flistText()); },
     });
+    connect(m_flist->model(), &QAbstractItemModel::rowsInserted, m_mmc,
+            &TransportControl::playlistChanged);
+    connect(m_flist->model(), &QAbstractItemModel::rowsRemoved, m_mmc,
+            &TransportControl::playlistChanged);
 }
 
 void Form1::Command1_Click()
 {
-    const Forms::ResumeNext resume;
+    const Forms::ResumeNext resume(QStringLiteral("Command1_Click"));
 
     bool chosen = false;
     resume.run([&] { chosen = m_cd->ShowOpen(); });
@@ -54,7 +74,7 @@ void Form1::flist_DblClick()
 
 void Form1::mmc_PlayRequested()
 {
-    const Forms::ResumeNext resume;
+    const Forms::ResumeNext resume(QStringLiteral("mmc_PlayRequested"));
 
     resume.run([&] { setFlistListIndex(0); });
     resume.run([&] { setMmcFileName(flistText()); });
@@ -63,12 +83,12 @@ void Form1::mmc_PlayRequested()
 
 void Form1::mmc_NextRequested()
 {
-    const Forms::ResumeNext resume;
+    const Forms::ResumeNext resume(QStringLiteral("mmc_NextRequested"));
 
-    resume.when([&] { return m_flist->currentRow() != m_flist->count() - 1; },
+    resume.when([&] { return flistListIndex() != m_flist->count() - 1; },
                 [&] {
                     resume.run([&] { setMmcCommand(QStringLiteral("STOP")); });
-                    resume.run([&] { setFlistListIndex(m_flist->currentRow() + 1); });
+                    resume.run([&] { setFlistListIndex(flistListIndex() + 1); });
                     resume.run([&] { setMmcFileName(flistText()); });
                     resume.run([&] { setMmcCommand(QStringLiteral("PLAY")); });
                 });
@@ -76,7 +96,7 @@ void Form1::mmc_NextRequested()
 
 void Form1::mmc_RecordRequested()
 {
-    const Forms::ResumeNext resume;
+    const Forms::ResumeNext resume(QStringLiteral("mmc_RecordRequested"));
 
     resume.run(
         [&] { m_cd->setFilter(QStringLiteral("MP3 File Format|*.mp3|WAV File Format|*.wav")); });
@@ -90,7 +110,7 @@ void Form1::mmc_RecordRequested()
 
 void Form1::mmc_StatusUpdate()
 {
-    const Forms::ResumeNext resume;
+    const Forms::ResumeNext resume(QStringLiteral("mmc_StatusUpdate"));
 
     const auto check = [&](int mode, const char* text) {
         resume.when([&] { return mmcMode() == mode; },
@@ -114,17 +134,30 @@ bool Form1::mmcIsBusy() const
     return m_mmc->isBusy();
 }
 
+// The selection, not the keyboard's current row: the list can show a focus frame on a row
+// that is not selected.
+int Form1::flistListIndex() const
+{
+    const QList<QListWidgetItem*> selected = m_flist->selectedItems();
+    return selected.isEmpty() ? -1 : m_flist->row(selected.first());
+}
+
 void Form1::setFlistListIndex(int index)
 {
     if (index < -1 || index >= m_flist->count())
         throw Forms::RuntimeError(QStringLiteral("Invalid property value"));
-    m_flist->setCurrentRow(index);
+    if (index < 0) {
+        m_flist->clearSelection();
+        m_flist->setCurrentRow(-1);
+        return;
+    }
+    m_flist->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
 }
 
 QString Form1::flistText() const
 {
-    const QListWidgetItem* item = m_flist->currentItem();
-    return item ? item->text() : QString();
+    const int index = flistListIndex();
+    return index < 0 ? QString() : m_flist->item(index)->text();
 }
 
 } // namespace Marlet::MainWindow

@@ -1,4 +1,4 @@
-#include "engine_loader.h"
+#include "transport/engine_loader.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,13 +9,13 @@ namespace Marlet::Transport {
 
 namespace {
 
-// Folders searched for the module, in order: next to the executable, the installed
-// library folder, and the build tree this program was built in.
+// Where the module is looked for, relative to the executable only: next to it (the build
+// tree, and Windows), then the library folder of an installed program.
 QStringList moduleFolders()
 {
     const QString appDir = QCoreApplication::applicationDirPath();
-    return {appDir, QDir(appDir).filePath(QStringLiteral(MARLET_MODULE_RELATIVE_DIR)),
-            QStringLiteral(MARLET_MODULE_BUILD_DIR)};
+    return {appDir,
+            QDir::cleanPath(QDir(appDir).filePath(QStringLiteral(MARLET_MODULE_RELATIVE_DIR)))};
 }
 
 Audio::CreateEngineFunction resolveModule(QString* error)
@@ -23,21 +23,22 @@ Audio::CreateEngineFunction resolveModule(QString* error)
     static Audio::CreateEngineFunction create = nullptr;
     if (create)
         return create;
-    QString reasons;
+    QStringList tried;
     for (const QString& folder : moduleFolders()) {
         QLibrary library(QDir(folder).filePath(QStringLiteral("marlet-audio")));
         library.setLoadHints(QLibrary::PreventUnloadHint);
-        if (!library.load()) {
-            reasons = library.errorString();
-            continue;
+        if (library.load()) {
+            create = reinterpret_cast<Audio::CreateEngineFunction>(
+                library.resolve(Audio::createEngineSymbol));
+            if (create)
+                return create;
         }
-        create = reinterpret_cast<Audio::CreateEngineFunction>(
-            library.resolve(Audio::createEngineSymbol));
-        if (create)
-            return create;
-        reasons = library.errorString();
+        tried << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(folder),
+                                              library.errorString());
     }
-    *error = QStringLiteral("The sound engine cannot be loaded (%1).").arg(reasons);
+    *error = QStringLiteral("The sound engine cannot be loaded, so there is no sound. Looked "
+                            "in:\n%1")
+                 .arg(tried.join(QLatin1Char('\n')));
     return nullptr;
 }
 

@@ -1,22 +1,20 @@
 #include "transport_control.h"
 
-#include "engine_loader.h"
 #include "forms/runtime_error.h"
-#include "transport_icons.h"
+#include "transport/engine_loader.h"
+#include "transport/transport_icons.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMetaMethod>
-#include <QScopeGuard>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 #include <QTimer>
 #include <QToolButton>
 
 #include <array>
-#include <deque>
 
 namespace Marlet::Transport {
 
@@ -100,53 +98,19 @@ private:
     bool m_focusShown = false;
 };
 
-bool sameFile(const QString& a, const QString& b)
-{
-    if (a.isEmpty() || b.isEmpty())
-        return false;
-    const QFileInfo infoA(a);
-    const QFileInfo infoB(b);
-    if (infoA.exists() && infoB.exists())
-        return infoA.canonicalFilePath() == infoB.canonicalFilePath();
-    return infoA.absoluteFilePath() == infoB.absoluteFilePath();
-}
-
 } // namespace
 
 struct TransportControl::Private
 {
-    // An open() sent to the engine and not yet answered by opened or failed.
-    struct PendingOpen
-    {
-        bool playFollows = false; // a play() was sent after it
-        bool readyAfter = true;   // no play, stop or record was sent after it
-    };
+    explicit Private(EngineFactory factory) : session(std::move(factory)) {}
 
-    EngineFactory factory;
-    std::unique_ptr<Audio::Engine> engine; // made on the first command that needs it
+    PlaybackSession session;
+    Playlist playlist;
 
     QString fileName;
     QString command;
     qint32 updateInterval = 0;
     qint16 shareable = 0;
-
-    // As last reported by the engine.
-    EngineState state = EngineState::NotOpen;
-    bool hasFile = false;   // opened, and no NotOpen since
-    bool recording = false; // a recording is running or paused
-    // Opened and neither played nor stopped since: Stopped reads as ModeReady.
-    bool ready = false;
-
-    // The file last sent to open(), absolute; empty when none is open or opening.
-    QString openFile;
-    std::deque<PendingOpen> pendingOpens;
-    // A play() that followed a failed open() fails too; its message says nothing new.
-    int failuresToDrop = 0;
-
-    // Inside the answer to the end of a file: a "STOP" there is held back, so that a
-    // "PLAY" of the next file can follow the tail the device still plays.
-    bool advancing = false;
-    bool stopHeld = false;
 
     int reportedMode = ModeNotOpen; // as last announced by statusUpdate()
     QTimer* statusTimer = nullptr;
@@ -155,9 +119,16 @@ struct TransportControl::Private
 };
 
 TransportControl::TransportControl(QWidget* parent, EngineFactory factory)
-    : QWidget(parent), d(std::make_unique<Private>())
+    : QWidget(parent),
+      d(std::make_unique<Private>(factory ? std::move(factory) : EngineFactory(&loadEngine)))
 {
-    d->factory = factory ? std::move(factory) : EngineFactory(&loadEngine);
+    d->session.setEvents({
+        [this] { updateMode(); },
+        [this](const SessionFailure& failure) {
+            Q_EMIT failed(failure.message, failure.reported, failure.handler);
+        },
+        [this](const QString& file) { sessionEnded(file); },
+    });
 
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -184,11 +155,7 @@ TransportControl::TransportControl(QWidget* parent, EngineFactory factory)
     updateButtons();
 }
 
-TransportControl::~TransportControl()
-{
-    // Before anything it may report to goes; completes a recording in progress.
-    d->engine.reset();
-}
+TransportControl::~TransportControl() = default;
 
 QString TransportControl::FileName() const
 {
@@ -241,36 +208,12 @@ void TransportControl::setCommand(const QString& command)
 
 int TransportControl::Mode() const
 {
-    switch (d->state) {
-    case EngineState::NotOpen:
-        return ModeNotOpen;
-    case EngineState::Stopped:
-        return d->ready ? ModeReady : ModeStopped;
-    case EngineState::Playing:
-        return ModePlaying;
-    case EngineState::Recording:
-        return ModeRecording;
-    case EngineState::Seeking:
-        return ModeSeeking;
-    case EngineState::Paused:
-        return ModePaused;
-    }
-    return ModeNotOpen;
+    return d->session.mode();
 }
 
 bool TransportControl::isBusy() const
 {
-    switch (d->state) {
-    case EngineState::Playing:
-    case EngineState::Paused:
-    case EngineState::Recording:
-    case EngineState::Seeking:
-        return true;
-    case EngineState::NotOpen:
-    case EngineState::Stopped:
-        break;
-    }
-    return false;
+    return d->session.isBusy();
 }
 
 void TransportControl::setUpdateInterval(qint32 ms)
@@ -299,16 +242,23 @@ qint16 TransportControl::shareable() const
 
 qint64 TransportControl::position() const
 {
-    if (!d->engine || (!d->hasFile && !d->recording))
-        return 0;
-    return qMax<qint64>(0, d->engine->positionMs());
+    return d->session.position();
 }
 
 qint64 TransportControl::length() const
 {
-    if (!d->engine || !d->hasFile)
-        return 0;
-    return qMax<qint64>(0, d->engine->durationMs());
+    return d->session.length();
+}
+
+void TransportControl::setPlaylist(Playlist playlist)
+{
+    d->playlist = std::move(playlist);
+    updateButtons();
+}
+
+void TransportControl::playlistChanged()
+{
+    updateButtons();
 }
 
 QSize TransportControl::sizeHint() const
@@ -325,147 +275,53 @@ QSize TransportControl::minimumSizeHint() const
 
 void TransportControl::run(Word word)
 {
-    if (word != Word::Play && word != Word::Stop)
-        releaseHeldStop();
+    PlaybackSession& session = d->session;
     switch (word) {
     case Word::Open:
         if (d->fileName.isEmpty())
             return; // nothing named yet: nothing to open, and no reason to load the engine
-        openNamedFile(QStringLiteral("open"));
+        session.open(d->fileName);
         return;
     case Word::Play:
-        if (!d->fileName.isEmpty() && !sameFile(d->fileName, d->openFile)) {
-            openNamedFile(QStringLiteral("play"), d->advancing);
-        } else if (d->openFile.isEmpty() && !d->hasFile) {
-            throw RuntimeError(QStringLiteral("Cannot play: no file was named."));
-        }
-        d->stopHeld = false; // after the end, play starts over anyway
-        engine()->play();
-        if (!d->pendingOpens.empty()) {
-            d->pendingOpens.back().playFollows = true;
-            d->pendingOpens.back().readyAfter = false;
-        }
+        session.play(d->fileName);
         return;
     case Word::Pause:
-        if (!d->engine)
-            return;
-        if (d->state == EngineState::Paused)
-            d->engine->resume();
-        else
-            d->engine->pause();
+        session.pauseOrResume();
         return;
     case Word::Stop:
-        if (!d->engine)
-            return;
-        if (d->advancing && d->state == EngineState::Stopped)
-            d->stopHeld = true;
-        else
-            d->engine->stop();
-        // Stopping a file that was only opened changes no engine state: only the mode.
-        d->ready = false;
-        if (!d->pendingOpens.empty())
-            d->pendingOpens.back().readyAfter = false;
-        scheduleModeCheck();
+        session.stop();
         return;
     case Word::Prev:
-        seekTo(0);
+        session.seekTo(0);
         return;
     case Word::Next:
+        session.releaseHeldStop();
         Q_EMIT nextRequested(0);
         return;
     case Word::Back:
-        seekBy(-kSkipMs);
+        session.seekBy(-kSkipMs);
         return;
     case Word::Step:
-        seekBy(kSkipMs);
+        session.seekBy(kSkipMs);
         return;
-    case Word::Record: {
-        if (d->fileName.isEmpty())
-            throw RuntimeError(QStringLiteral("Cannot record: no file was named."));
-        const QFileInfo info(d->fileName);
-        if (info.isDir()) {
-            throw RuntimeError(QStringLiteral("Cannot record into \"%1\": it is a folder, not a "
-                                              "file.")
-                                   .arg(QDir::toNativeSeparators(d->fileName)));
-        }
-        engine()->record(info.absoluteFilePath());
-        if (!d->pendingOpens.empty())
-            d->pendingOpens.back().readyAfter = false;
+    case Word::Record:
+        session.record(d->fileName);
         return;
-    }
     case Word::Eject:
     case Word::Close:
-        if (!d->engine)
-            return;
-        d->engine->close();
-        d->openFile.clear();
-        d->ready = false;
+        session.close();
         return;
     case Word::Exit:
     case Word::End:
+        session.releaseHeldStop();
         return;
     }
 }
 
-Audio::Engine* TransportControl::engine()
+void TransportControl::sessionEnded(const QString& file)
 {
-    if (d->engine)
-        return d->engine.get();
-    QString error;
-    d->engine = d->factory(this, &error);
-    if (!d->engine) {
-        throw RuntimeError(error.isEmpty() ? QStringLiteral("The sound engine cannot be loaded.")
-                                           : error);
-    }
-    return d->engine.get();
-}
-
-void TransportControl::releaseHeldStop()
-{
-    if (!d->stopHeld)
-        return;
-    d->stopHeld = false;
-    if (d->engine)
-        d->engine->stop();
-}
-
-void TransportControl::openNamedFile(const QString& verb, bool next)
-{
-    const QFileInfo info(d->fileName);
-    const QString name = QDir::toNativeSeparators(d->fileName);
-    if (!info.exists()) {
-        throw RuntimeError(
-            QStringLiteral("Cannot %1 \"%2\": the file does not exist.").arg(verb, name));
-    }
-    if (info.isDir()) {
-        throw RuntimeError(
-            QStringLiteral("Cannot %1 \"%2\": it is a folder, not a file.").arg(verb, name));
-    }
-    Audio::Engine* device = engine();
-    d->openFile = info.absoluteFilePath();
-    d->pendingOpens.push_back({});
-    if (next)
-        device->openNext(d->openFile);
-    else
-        device->open(d->openFile);
-}
-
-// The engine ignores a seek with no file open; a seek would end a recording.
-void TransportControl::seekTo(qint64 positionMs)
-{
-    if (d->engine && !d->recording)
-        d->engine->seek(qMax<qint64>(0, positionMs));
-}
-
-void TransportControl::seekBy(qint64 deltaMs)
-{
-    if (!d->engine || d->recording)
-        return;
-    qint64 target = d->engine->positionMs() + deltaMs;
-    const qint64 duration = d->engine->durationMs();
-    if (duration >= 0)
-        target = qMin(target, duration);
-    seekTo(target);
+    if (!d->playlist.follows || d->playlist.follows(file))
+        Q_EMIT nextRequested(0);
 }
 
 // Buttons
@@ -478,7 +334,8 @@ void TransportControl::pressButton(int index)
             // When the program answers the play request, that request alone decides what
             // plays; otherwise the button plays what the control holds.
             if (!isSignalConnected(QMetaMethod::fromSignal(&TransportControl::playRequested)) &&
-                (d->hasFile || !d->openFile.isEmpty() || !d->fileName.isEmpty()))
+                (d->session.hasFile() || !d->session.openFile().isEmpty() ||
+                 !d->fileName.isEmpty()))
                 run(Word::Play);
             break;
         case Button::Record:
@@ -504,7 +361,8 @@ void TransportControl::pressButton(int index)
             break;
         }
     } catch (const RuntimeError& error) {
-        Q_EMIT failed(error.message());
+        // No handler sent it: the button's own failure is shown quietly.
+        Q_EMIT failed(error.message(), false, {});
     }
     switch (Button(index)) {
     case Button::Play:
@@ -521,23 +379,26 @@ void TransportControl::pressButton(int index)
     }
 }
 
+bool TransportControl::canPlay() const
+{
+    if (d->session.hasFile() || !d->session.openFile().isEmpty() || !d->fileName.isEmpty())
+        return true;
+    // The play request decides what plays, when the window answers it.
+    return isSignalConnected(QMetaMethod::fromSignal(&TransportControl::playRequested)) &&
+           d->playlist.hasEntries && d->playlist.hasEntries();
+}
+
 void TransportControl::updateButtons()
 {
-    const EngineState state = d->state;
-    const bool hasFile = d->hasFile;
-    const bool canSeek = hasFile && !d->recording;
+    const EngineState state = d->session.state();
+    const bool hasFile = d->session.hasFile();
+    const bool recording = d->session.recording();
+    const bool canSeek = hasFile && !recording;
     const bool running = state == EngineState::Playing || state == EngineState::Paused ||
                          state == EngineState::Recording;
     const std::array<bool, kButtonCount> enabled{
-        canSeek,
-        true,
-        (hasFile || !d->fileName.isEmpty()) && state != EngineState::Playing,
-        running,
-        canSeek,
-        canSeek,
-        running,
-        !d->recording,
-        state != EngineState::NotOpen || hasFile,
+        canSeek, true,       canPlay() && state != EngineState::Playing, running, canSeek, canSeek,
+        running, !recording, state != EngineState::NotOpen || hasFile,
     };
     for (int i = 0; i < kButtonCount; ++i)
         d->buttons[size_t(i)]->setEnabled(enabled[size_t(i)]);
@@ -591,79 +452,6 @@ void TransportControl::scheduleModeCheck()
 {
     QMetaObject::invokeMethod(this, &TransportControl::updateMode, Qt::QueuedConnection);
 }
-
-void TransportControl::engineStateChanged(Audio::EngineState state)
-{
-    d->state = state;
-    switch (state) {
-    case EngineState::NotOpen:
-        d->hasFile = false;
-        d->recording = false;
-        d->ready = false;
-        if (d->pendingOpens.empty())
-            d->openFile.clear();
-        break;
-    case EngineState::Stopped:
-        d->recording = false;
-        if (!d->pendingOpens.empty())
-            d->ready = d->pendingOpens.front().readyAfter; // a file is in; opened() follows
-        break;
-    case EngineState::Playing:
-        d->recording = false;
-        d->ready = false;
-        break;
-    case EngineState::Recording:
-        d->recording = true;
-        d->ready = false;
-        break;
-    case EngineState::Seeking:
-    case EngineState::Paused:
-        break;
-    }
-    updateMode();
-}
-
-void TransportControl::engineOpened(qint64 /*durationMs*/)
-{
-    bool readyAfter = true;
-    if (!d->pendingOpens.empty()) {
-        readyAfter = d->pendingOpens.front().readyAfter;
-        d->pendingOpens.pop_front();
-    }
-    d->hasFile = true;
-    if (d->state == EngineState::Stopped)
-        d->ready = readyAfter;
-    updateMode();
-}
-
-void TransportControl::engineFailed(const QString& message)
-{
-    if (d->failuresToDrop > 0) {
-        --d->failuresToDrop;
-        return;
-    }
-    if (!d->pendingOpens.empty()) {
-        if (d->pendingOpens.front().playFollows)
-            ++d->failuresToDrop;
-        d->pendingOpens.pop_front();
-        if (d->pendingOpens.empty() && !d->hasFile)
-            d->openFile.clear(); // so that the next "PLAY" tries the file again
-    }
-    updateMode();
-    Q_EMIT failed(message);
-}
-
-void TransportControl::engineEndOfMedia()
-{
-    d->advancing = true;
-    const auto done = qScopeGuard([this] {
-        d->advancing = false;
-        releaseHeldStop(); // no "PLAY" came: the stop applies, and cuts the tail
-    });
-    Q_EMIT nextRequested(0);
-}
-
-void TransportControl::engineRecordingSaved(const QString& /*path*/, qint64 /*durationMs*/) {}
 
 // Events
 

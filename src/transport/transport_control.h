@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/engine_interface.h"
+#include "transport/playback_session.h"
 
 #include <QString>
 #include <QWidget>
@@ -13,31 +13,16 @@ class QToolButton;
 
 namespace Marlet::Transport {
 
-// Makes the engine the first time the control needs it; null with `error` set when the
-// audio stack cannot be loaded.
-using EngineFactory =
-    std::function<std::unique_ptr<Audio::Engine>(Audio::EngineClient* client, QString* error)>;
-
-// Device mode codes, as the main window reads them through Mode().
-enum ModeCode : int {
-    ModeNotOpen = 524,
-    ModeStopped = 525,
-    ModePlaying = 526,
-    ModeRecording = 527,
-    ModeSeeking = 528,
-    ModePaused = 529,
-    ModeReady = 530,
-};
-
-// The transport control: a bar of multimedia buttons over one sound device. Takes
-// command words and reports the device mode. The only part of the program that talks to
-// the engine. GUI thread only.
+// The transport control: a bar of multimedia buttons over one sound device (a
+// PlaybackSession, which keeps what the device is doing). Takes command words and reports
+// the device mode. GUI thread only.
 //
 // Failing commands throw Marlet::Forms::RuntimeError (see forms/runtime_error.h) to the
 // caller, synchronously, for what can be known at once (an unknown word, no file named,
 // a missing file); failures found later by the engine (a damaged file, no device) are
-// emitted as failed() and show in Mode().
-class TransportControl final : public QWidget, private Audio::EngineClient
+// emitted as failed(), handled as the handler that sent the command handles failures,
+// and show in Mode().
+class TransportControl final : public QWidget
 {
     Q_OBJECT
 
@@ -70,23 +55,32 @@ public:
     qint64 position() const;
     qint64 length() const;
 
+    // What the window that answers the play and advance requests says of its playlist.
+    struct Playlist
+    {
+        // The play request would find an entry to play.
+        std::function<bool()> hasEntries;
+        // `file`, which has just ended, is the entry the advance request moves on from.
+        // Unset: every end raises the advance request.
+        std::function<bool(const QString& file)> follows;
+    };
+    void setPlaylist(Playlist playlist);
+    // The playlist changed: what the buttons can do may have changed.
+    void playlistChanged();
+
 Q_SIGNALS:
     // The four events the main window answers, in this order of the control's events.
     void playRequested(int reserved);   // the Play button
     void recordRequested(int reserved); // the Record button
     void statusUpdate();                // the mode may have changed (or the interval passed)
     void nextRequested(int reserved);   // the Next button, and the end of a track
-    // A command failed after it was accepted; `message` names the file and the reason.
-    void failed(const QString& message);
+    // A command failed after it was accepted, or the device failed on its own. `message`
+    // names the file and the reason; `reported` says it belongs in the run-time error
+    // report (otherwise it is quiet: the status and standard error); `handler` is the
+    // handler that sent the command, empty for none.
+    void failed(const QString& message, bool reported, const QString& handler);
 
 private:
-    // EngineClient
-    void engineStateChanged(Audio::EngineState state) override;
-    void engineOpened(qint64 durationMs) override;
-    void engineFailed(const QString& message) override;
-    void engineEndOfMedia() override;
-    void engineRecordingSaved(const QString& path, qint64 durationMs) override;
-
     // QWidget
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -98,22 +92,16 @@ private:
     enum class Word;
     enum class Button;
     void run(Word word);
-    // The engine, made on first use; throws RuntimeError when it cannot be made.
-    Audio::Engine* engine();
-    // Sends open(), or openNext() when `next`: the file follows the one that just ended.
-    void openNamedFile(const QString& verb, bool next = false);
-    // Sends the "STOP" held back while answering the end of a file, if any.
-    void releaseHeldStop();
-    void seekTo(qint64 positionMs);
-    void seekBy(qint64 deltaMs);
     // A button's own action and event; never throws.
     void pressButton(int index);
     void moveCurrent(int direction);
+    bool canPlay() const;
     void updateButtons();
     void updateFocusMark();
     // Emits statusUpdate() when Mode() differs from the last one announced.
     void updateMode();
     void scheduleModeCheck();
+    void sessionEnded(const QString& file);
 
     struct Private;
     std::unique_ptr<Private> d;

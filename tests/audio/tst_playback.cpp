@@ -48,6 +48,7 @@ private Q_SLOTS:
     void nextFileFollowsWithoutAGap();
     void badFileIsReportedAndEngineGoesOn();
     void noDeviceIsReportedNotFatal();
+    void readErrorIsAFailureNotAnEnd();
 
 private:
     // Frames the disk device received since the engine was made; ends the engine once the
@@ -265,10 +266,14 @@ void TestPlayback::badFileIsReportedAndEngineGoesOn()
 {
     QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
     QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
-    m_engine->open(fixture(QStringLiteral("text.mp3")));
-    m_engine->play();
+    const auto openId = m_engine->open(fixture(QStringLiteral("text.mp3")));
+    const auto playId = m_engine->play();
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 2, 5000);
-    QVERIFY(failed.at(0).at(0).toString().contains(QLatin1String("text.mp3")));
+    // Each failure answers its own command.
+    QCOMPARE(failed.at(0).at(0).toULongLong(), openId);
+    QCOMPARE(failed.at(1).at(0).toULongLong(), playId);
+    QVERIFY(failed.at(0).at(1).toString().contains(QLatin1String("Cannot open \"")));
+    QVERIFY(failed.at(0).at(1).toString().contains(QLatin1String("text.mp3")));
     QCOMPARE(m_engine->state(), AudioEngine::State::NotOpen);
 
     m_engine->open(fixture(QStringLiteral("amrnb_475.amr")));
@@ -286,9 +291,33 @@ void TestPlayback::noDeviceIsReportedNotFatal()
     m_engine->open(fixture(QStringLiteral("amrnb_475.amr")));
     m_engine->play();
     QTRY_VERIFY_WITH_TIMEOUT(failed.count() >= 1, 5000);
-    QVERIFY2(failed.at(0).at(0).toString().contains(QLatin1String("No sound")),
-             qPrintable(failed.at(0).at(0).toString()));
+    QVERIFY2(failed.at(0).at(1).toString().contains(QLatin1String("No sound")),
+             qPrintable(failed.at(0).at(1).toString()));
     QCOMPARE(m_engine->state(), AudioEngine::State::NotOpen);
+}
+
+// A file cut short while it plays: what was read plays, then one failure that no command
+// caused, naming the file and where reading stopped; it is not an end of the file.
+void TestPlayback::readErrorIsAFailureNotAnEnd()
+{
+    const QString file = m_dir->filePath(QStringLiteral("shrinking.wav"));
+    QVERIFY(Marlet::Testing::writeToneWav(file, 8000, 8000 * 30, 8192)); // 30 s
+    QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
+    QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
+    m_engine->open(file);
+    m_engine->play();
+    QVERIFY(waitForState(AudioEngine::State::Playing));
+    QVERIFY(QFile::resize(file, 44 + 2 * 8000 * 5)); // 5 s left
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 15000);
+    QCOMPARE(failed.at(0).at(0).toULongLong(), 0ULL);
+    const QString message = failed.at(0).at(1).toString();
+    QVERIFY2(message.contains(QLatin1String("shrinking.wav")) &&
+                 message.contains(QLatin1String("past 0:05")),
+             qPrintable(message));
+    QTRY_COMPARE_WITH_TIMEOUT(m_engine->state(), AudioEngine::State::Stopped, 5000);
+    QTest::qWait(500);
+    QCOMPARE(ended.count(), 0);
+    QCOMPARE(failed.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestPlayback)
