@@ -265,12 +265,15 @@ private Q_SLOTS:
             engine->open(opened);
         else
             engine->record(next);
-        QVERIFY(waitFor([&] { return saved.count() == 1 && engine->state() == after; }));
+        // The state and the open file's name arrive as separate signals.
+        const bool hasFile = after == State::Playing || after == State::Stopped;
+        QVERIFY(waitFor([&] {
+            return saved.count() == 1 && engine->state() == after &&
+                   (!hasFile || engine->fileName() == opened);
+        }));
         QCOMPARE(saved.at(0).at(1).toString(), file);
         const qint64 savedMs = saved.at(0).at(2).toLongLong();
         QVERIFY(ending != u"stop"_s || savedMs >= 1200);
-        if (after == State::Playing || after == State::Stopped)
-            QCOMPARE(engine->fileName(), opened);
         if (ending == u"record"_s) {
             engine->stop();
             QVERIFY(waitFor([&] { return saved.count() == 2; }));
