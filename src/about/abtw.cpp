@@ -79,6 +79,7 @@ AbtwWindow::AbtwWindow() : QWidget(nullptr, Forms::secondaryWindowFlags())
 {
     setObjectName(QStringLiteral("abtw"));
     setWindowTitle(QStringLiteral("About Marlet"));
+    Forms::requestFixedFrame(this, Forms::FrameRole::Secondary);
     setWindowIcon(programIcon());
     setAttribute(Qt::WA_DeleteOnClose);
     QPalette background = palette();
@@ -182,10 +183,10 @@ void Abtw::Show()
 {
     if (!isLoaded()) {
         load();
-        if (m_window) // unless Form_Load unloaded it
-            m_window->show();
-        return;
+        if (!m_window) // Form_Load unloaded it
+            return;
     }
+    // A window manager gives a new utility window no focus of its own accord.
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

@@ -36,6 +36,7 @@ public:
     {
         setObjectName(QStringLiteral("Form2"));
         setWindowTitle(QStringLiteral("Select Folder..."));
+        Forms::requestFixedFrame(this, Forms::FrameRole::Secondary);
         setFixedSize(twips(clientWidthTwips), twips(clientHeightTwips));
         setModal(false);
 

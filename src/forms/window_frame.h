@@ -5,7 +5,19 @@
 #include <QSize>
 #include <Qt>
 
+class QWidget;
+
 namespace Marlet::Forms {
+
+enum class FrameRole { Main, Secondary };
+
+// Asks the window manager, each time `window` is about to be shown, for a fixed frame:
+// moving and closing only (no resizing, minimizing or maximizing), a title, a border and
+// a window menu; a secondary window also asks to be left out of the taskbar and pager.
+// Qt's window flags cannot take resizing away from what a titled window asks on X11;
+// elsewhere the flags already say it all and this does nothing. Call once, from the GUI
+// thread; the request lives as long as the window.
+void requestFixedFrame(QWidget* window, FrameRole role);
 
 // The flags of a secondary window: a fixed dialog frame with a title and a close button,
 // no minimize or maximize button, and no taskbar entry. It is a tool window, which X11

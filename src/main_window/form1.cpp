@@ -5,11 +5,13 @@
 #include "forms/rnd.h"
 #include "forms/title_font.h"
 #include "forms/twips.h"
+#include "forms/window_frame.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFont>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -17,6 +19,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <utility>
 
 namespace Marlet::MainWindow {
 
@@ -49,6 +52,27 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& text,
     return button;
 }
 
+// Return and Enter press the focused button, as Space does: outside a dialog, Qt's push
+// buttons take Space only.
+class EnterPressesButton final : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+            (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return false;
+        static_cast<QPushButton*>(watched)->click();
+        return true;
+    }
+};
+
 } // namespace
 
 Form1::Form1(Transport::EngineFactory engineFactory)
@@ -62,6 +86,7 @@ Form1::Form1(Transport::EngineFactory engineFactory)
     setPalette(background);
     setAutoFillBackground(true);
 
+    Forms::requestFixedFrame(this, Forms::FrameRole::Main);
     createControls(std::move(engineFactory));
     connect(m_abt, &QPushButton::clicked, this, &Form1::abt_Click);
     setClientHeightTwips(initialClientHeightTwips);
@@ -134,6 +159,10 @@ void Form1::createControls(Transport::EngineFactory engineFactory)
     setTabOrder(m_command3, m_command4);
     setTabOrder(m_command4, m_command5);
     setTabOrder(m_command5, m_abt);
+
+    auto* enterPresses = new EnterPressesButton(this);
+    for (QPushButton* button : {m_command1, m_command2, m_command3, m_command4, m_command5, m_abt})
+        button->installEventFilter(enterPresses);
 
     connect(m_command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(m_command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -208,6 +237,10 @@ void Form1::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     layOutStatusBar();
+    if (auto answered = std::exchange(m_resizeAnswered, nullptr)) {
+        m_resizeDeadline->stop();
+        answered();
+    }
 }
 
 void Form1::setMmcFileName(const QString& fileName)

@@ -68,8 +68,12 @@ public:
     int outerHeightTwips() const;
     // Sizes the client area so that the outer height becomes `height` (to the pixel grid);
     // the size stays fixed. Returns whether the height took: not while the window is
-    // minimized, maximized or full screen, nor when the height read back is unchanged.
+    // minimized, maximized or full screen, nor when the height read back is unchanged once
+    // the window system has answered (it holds the thread until then, at most
+    // resizeAnswerMs, handling no user input meanwhile).
     bool setOuterHeightTwips(int height);
+    // How long a size request may go unanswered before it counts as refused.
+    static constexpr int resizeAnswerMs = 2000;
 
     // The client height; the width is fixed. The user cannot resize the window.
     int clientHeightTwips() const { return m_clientHeightTwips; }
@@ -109,6 +113,12 @@ private:
     void connectPanel();
     void connectPlaylist();
     void restorePicker(const Forms::ResumeNext& resume);
+    // Asks for the outer height without waiting for the answer; false when the window
+    // system owns the size now or the height leaves no client area.
+    bool requestOuterHeightTwips(int height);
+    // Runs `answered` once the window system has answered the size request just made: a
+    // resize arrived, or resizeAnswerMs went by.
+    void awaitResize(std::function<void()> answered);
 
     void setMmcFileName(const QString& fileName);
     void setMmcCommand(const QString& command);
@@ -143,6 +153,8 @@ private:
     QLabel* m_label2 = nullptr;
 
     int m_clientHeightTwips = 0;
+    std::function<void()> m_resizeAnswered; // set while a size request awaits its answer
+    QTimer* m_resizeDeadline = nullptr;
     TransportTrace m_transportTrace;
     bool m_exiting = false;  // "Exit" ended the program: no Form_Unload
     bool m_unloaded = false; // Form_Unload has run

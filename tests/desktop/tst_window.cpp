@@ -1,0 +1,158 @@
+// The real player under a window manager, driven from outside: frames, focus, keys, and
+// the window's growing and shrinking, also on a busy machine.
+
+#include "desktop/desktop_rig.h"
+
+#include <QTest>
+
+#include <vector>
+
+using namespace Desktop;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString mainTitle = u"Quendel's Marlet"_s;
+
+// The window's outer height in pixels: its client area and the frame the manager added.
+int outerHeight(qulonglong window)
+{
+    const QStringList extents = prop(window, u"_NET_FRAME_EXTENTS"_s).section(u'=', 1).split(u',');
+    if (extents.size() != 4)
+        return -1;
+    return clientSize(window).height() + extents[2].toInt() + extents[3].toInt();
+}
+
+// Waits for the outer height to reach `at least` and then to hold still for half a second.
+int settledHeight(qulonglong window, int atLeast, int atMost)
+{
+    int height = -1;
+    waitUntil(
+        [&] {
+            height = outerHeight(window);
+            return height >= atLeast && height <= atMost;
+        },
+        20000);
+    QThread::msleep(500);
+    return outerHeight(window) == height ? height : -1;
+}
+
+void clickAt(qulonglong window, QPoint client)
+{
+    xdotool({u"mousemove"_s, u"--window"_s, QString::number(window), QString::number(client.x()),
+             QString::number(client.y()), u"click"_s, u"1"_s});
+}
+
+// Busy loops on every core, stopped by their ids when the hog goes.
+struct CpuHog
+{
+    CpuHog()
+    {
+        for (int i = 0; i < QThread::idealThreadCount(); ++i) {
+            loops.push_back(std::make_unique<QProcess>());
+            loops.back()->start(u"sh"_s, {u"-c"_s, u"while :; do :; done"_s});
+        }
+    }
+    ~CpuHog()
+    {
+        for (auto& loop : loops) {
+            loop->kill();
+            loop->waitForFinished(5000);
+        }
+    }
+    std::vector<std::unique_ptr<QProcess>> loops;
+};
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // "Show" stops at the first outer height of at least 6,500 twips (434 px), "Hide" at the
+    // first below 3,200 (213 px), however late the manager applies each step.
+    void showAndHideReachTheirLimits()
+    {
+        Player player;
+        const qulonglong window = Desktop::window(mainTitle);
+        QVERIFY(window);
+        const CpuHog hog;
+        for (int run = 0; run < 5; ++run) {
+            clickAt(window, {76, 152}); // Show
+            QCOMPARE(settledHeight(window, 434, 500), 434);
+            clickAt(window, {116, 152}); // Hide
+            QCOMPARE(settledHeight(window, 0, 213), 213);
+        }
+    }
+
+    // Every window asks for a fixed frame: moving and closing, a title, no resizing,
+    // minimizing or maximizing; only the main window asks for a taskbar entry.
+    void framesAskForAFixedSize_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QPoint>("opener");
+        QTest::newRow("main") << mainTitle << QPoint();
+        QTest::newRow("about") << u"About Marlet"_s << QPoint(328, 8);
+        QTest::newRow("folder picker") << u"Select Folder..."_s << QPoint(152, 124);
+    }
+    void framesAskForAFixedSize()
+    {
+        QFETCH(QString, title);
+        QFETCH(QPoint, opener);
+        Player player;
+        const qulonglong main = window(mainTitle);
+        QVERIFY(main);
+        if (!opener.isNull())
+            clickAt(main, opener);
+        const qulonglong shown = window(title);
+        QVERIFY(shown);
+        QCOMPARE(prop(shown, u"_MOTIF_WM_HINTS"_s).section(u'=', 1).trimmed(),
+                 u"0x3, 0x24, 0x1a, 0x0, 0x0"_s);
+        const QString hints = prop(shown, u"WM_NORMAL_HINTS"_s);
+        const auto sizeAfter = [&](const QString& label) {
+            return hints.section(label, 1).section(u'\n', 0, 0).trimmed();
+        };
+        QVERIFY(!sizeAfter(u"minimum size:"_s).isEmpty());
+        QCOMPARE(sizeAfter(u"maximum size:"_s), sizeAfter(u"minimum size:"_s));
+        // What a manager that honours the requests allows.
+        const QString allowed = prop(shown, u"_NET_WM_ALLOWED_ACTIONS"_s);
+        QVERIFY2(allowed.contains(u"_NET_WM_ACTION_CLOSE"_s), qPrintable(allowed));
+        for (const QString& action : {u"RESIZE"_s, u"MAXIMIZE_HORZ"_s, u"MAXIMIZE_VERT"_s})
+            QVERIFY2(!allowed.contains(u"_NET_WM_ACTION_"_s + action), qPrintable(allowed));
+        QCOMPARE(prop(shown, u"_NET_WM_STATE"_s).contains(u"SKIP_TASKBAR"_s), !opener.isNull());
+    }
+
+    // Enter presses the focused button; the window it opens takes the keyboard, where Esc
+    // and Enter act. The about window sits where it was placed.
+    void keysActWhereTheFocusIs()
+    {
+        Player player;
+        const qulonglong main = window(mainTitle);
+        QVERIFY(main);
+        QVERIFY(waitUntil([&] { return activeWindow() == main; }));
+        key(u"shift+Tab"_s); // from the transport bar back to "*"
+        key(u"Return"_s);
+        const qulonglong about = window(u"About Marlet"_s);
+        QVERIFY(about);
+        QVERIFY(waitUntil([&] { return activeWindow() == about; }));
+        const QString info = tool(u"xwininfo"_s, {u"-id"_s, QString::number(about)});
+        QVERIFY2(info.contains(u"Absolute upper-left X:  156"_s) &&
+                     info.contains(u"Absolute upper-left Y:  129"_s),
+                 qPrintable(info));
+        key(u"Escape"_s);
+        QVERIFY(waitUntil([&] { return !prop(about, u"WM_STATE"_s).contains(u"Normal"_s); }));
+        QVERIFY(waitUntil([&] { return activeWindow() == main; }));
+
+        clickAt(main, {152, 124}); // Select Folder
+        const qulonglong picker = window(u"Select Folder..."_s);
+        QVERIFY(picker);
+        QVERIFY(waitUntil([&] { return activeWindow() == picker; }));
+        key(u"Escape"_s); // the picker has no cancel: it stays
+        QThread::msleep(300);
+        QCOMPARE(activeWindow(), picker);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWindow)
+#include "tst_window.moc"
