@@ -81,6 +81,8 @@ bench: deps
 	$(BENCH_DIR)/bin/bench_startup
 	QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" $(BENCH_DIR)/bin/bench_playlist
 	QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" $(BENCH_DIR)/bin/bench_picker
+	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target marlet marlet_audio_module
+	scripts/desktop-session.sh bench/show_animation.sh $(BENCH_DIR)/bin/marlet
 
 format:
 	$(FIND_SOURCES) | xargs -0 -r clang-format -i
