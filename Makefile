@@ -55,22 +55,29 @@ test-sanitize: deps
 	cmake --build $(ASAN_DIR) --parallel $(JOBS)
 	cd $(ASAN_DIR) && $(TEST_ENV) $(SANITIZER_ENV) $(CTEST)
 
-# Replays the checked-in corpus and the test fixtures, then fuzzes for
-# FUZZ_SECONDS. New inputs go to a scratch copy so fuzz/corpus only changes
-# when someone adds files to it deliberately. Crashes land in crash-* files.
+# Replays the decoder's checked-in corpus and the test fixtures, then fuzzes each
+# target for FUZZ_SECONDS from its seeds in fuzz/corpus/<target>. New inputs go to
+# a scratch folder so fuzz/corpus only changes when someone adds files to it
+# deliberately. Crashes land in crash-* files.
+FUZZ_TARGETS := decoder recorder natural_order engine
 fuzz: deps
-	mkdir -p fuzz/corpus
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
 	    -DMARLET_BUILD_FUZZ=ON -DMARLET_BUILD_TESTS=OFF -DMARLET_BUILD_BENCH=OFF \
 	    -DMARLET_SANITIZE=ON -DMARLET_WERROR=ON $(CMAKE_FLAGS)
-	cmake --build $(FUZZ_DIR) --parallel $(JOBS) --target fuzz_decoder
-	$(FUZZ_DIR)/bin/fuzz_decoder -runs=0 tests/data fuzz/corpus
-	scratch="$$(mktemp -d)"; \
-	trap 'rm -rf "$$scratch"' EXIT; \
-	cp -R fuzz/corpus/. "$$scratch"/; \
-	$(FUZZ_DIR)/bin/fuzz_decoder -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
-	    -rss_limit_mb=4096 -timeout=20 "$$scratch" tests/data
+	cmake --build $(FUZZ_DIR) --parallel $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	$(FUZZ_DIR)/bin/fuzz_decoder -runs=0 tests/data fuzz/corpus/decoder
+	for target in $(FUZZ_TARGETS); do \
+	    scratch="$$(mktemp -d)"; \
+	    cp -R fuzz/corpus/$$target/. "$$scratch"/; \
+	    echo "fuzz_$$target: $(FUZZ_SECONDS) s"; \
+	    status=0; \
+	    $(FUZZ_DIR)/bin/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
+	        -rss_limit_mb=4096 -timeout=20 -print_final_stats=1 "$$scratch" \
+	        fuzz/corpus/$$target || status=$$?; \
+	    rm -rf "$$scratch"; \
+	    [[ $$status -eq 0 ]] || exit $$status; \
+	done
 
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \

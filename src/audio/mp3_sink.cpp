@@ -242,12 +242,14 @@ bool Mp3Sink::finish()
     if (m_finished)
         return m_error.isEmpty();
     if (m_headerWritten && m_error.isEmpty()) {
-        if (m_framesIn == 0) {
-            // An empty recording still gets one frame, so that players open the file.
+        if (m_nextPts == 0 && av_audio_fifo_size(m_fifo.get()) < m_encoder->frame_size) {
+            // A recording shorter than one frame, or empty, is padded with silence to one
+            // frame at least (the converter may hold all of it), so that players open it.
             const int frameSize = m_encoder->frame_size;
             std::vector<qint16> silence(size_t(frameSize) * size_t(m_inChannels));
+            const qint64 framesIn = m_framesIn;
             write(silence.data(), frameSize);
-            m_framesIn = 0;
+            m_framesIn = framesIn;
         }
         // The converter keeps its last few samples until told that no more come.
         if (convertIntoFifo(nullptr, 0) && encodeFromFifo(true))
