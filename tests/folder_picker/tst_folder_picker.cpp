@@ -1,6 +1,5 @@
 #include "folder_picker/dir_list_box.h"
 #include "folder_picker/drive_list_box.h"
-#include "folder_picker/drives.h"
 #include "folder_picker/file_list_box.h"
 #include "folder_picker/form2.h"
 #include "folder_picker/natural_order.h"
@@ -10,85 +9,46 @@
 #include "settings/settings_store.h"
 #include "support/silent_engine.h"
 
-#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
-#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
-
 using namespace Marlet::FolderPicker;
 using namespace Qt::StringLiterals;
-using Marlet::MainWindow::Form1;
 
-namespace {
-
-QString native(const QString& path)
-{
-    return QDir::toNativeSeparators(path);
-}
-
-void press(QWidget* widget, Qt::Key key)
-{
-    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
-    QApplication::sendEvent(widget, &event);
-}
-
-} // namespace
-
-class TestFolderPicker : public QObject
+class TestFolderPicker final : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QListWidget* m_playlist = nullptr;
+    QListWidget m_playlist;
     QStringList m_traffic; // "read <key>", "save <key>=<value>"
     QString m_failAt;      // the store access that fails
     QStringList m_reports; // "where: message"
 
-    // "{a}", "{b}", "{home}" and "{prog}" stand for the two test drives, the working
-    // folder and the program folder.
+    // "{a}" and "{b}" stand for the two test drives, "{home}" for the working folder,
+    // "{prog}" for the program folder; "/" for the native separator.
     QString expand(QString text) const
     {
-        text.replace(u"{a}"_s, native(m_dir.filePath(u"a"_s)));
-        text.replace(u"{b}"_s, native(m_dir.filePath(u"b"_s)));
-        text.replace(u"{home}"_s, native(m_dir.filePath(u"home"_s)));
-        text.replace(u"{prog}"_s, Marlet::Settings::programFolder());
-        text.replace(u'/', QDir::separator());
-        return text;
+        text.replace(u"{prog}"_s, QDir::fromNativeSeparators(Marlet::Settings::programFolder()));
+        return QDir::toNativeSeparators(text.replace(u'{', m_dir.path() + u'/').remove(u'}'));
     }
-    QStringList expand(const QStringList& texts) const
+    QString traffic() const { return m_traffic.join(u" | "_s); }
+    void store(const QString& drive, const QString& folder) const
     {
-        QStringList expanded;
-        for (const QString& text : texts)
-            expanded.append(expand(text));
-        return expanded;
+        QSettings settings(m_dir.filePath(u"config/Quendel/Marlet.conf"_s), QSettings::IniFormat);
+        settings.setValue(u"Settings/Last Drive"_s, expand(drive));
+        settings.setValue(u"Settings/Last Dir"_s, expand(folder));
     }
-
-    static void storeValue(const QString& key, const QString& value)
+    // The folder list's line `offset` lines below the current folder's.
+    static QModelIndex folderLine(DirListBox* folders, int offset)
     {
-        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, u"Quendel"_s,
-                           u"Marlet"_s);
-        settings.setValue(u"Settings/"_s + key, value);
-    }
-
-    void makeFiles(const QString& folder, const QStringList& names)
-    {
-        QVERIFY(QDir().mkpath(m_dir.filePath(folder)));
-        for (const QString& name : names) {
-            if (name.endsWith(u'/')) {
-                QVERIFY(QDir().mkpath(m_dir.filePath(folder + u'/' + name)));
-                continue;
-            }
-            QFile file(m_dir.filePath(folder + u'/' + name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        return folders->model()->index(folders->currentIndex().row() + offset, 0);
     }
 
 private Q_SLOTS:
@@ -97,40 +57,22 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            m_dir.filePath(u"config"_s));
-        makeFiles(u"a/Music"_s, {u"Track 10.mp3"_s, u"Track 2.mp3"_s, u"track 1.MP3"_s,
-                                 u".hidden.mp3"_s, u"cover.jpg"_s, u"mp3"_s, u"Sub.mp3/"_s});
-        makeFiles(u"a/One"_s, {u"only.mp3"_s});
-        makeFiles(u"a/Empty"_s, {});
-        makeFiles(u"b/x"_s, {u"b.mp3"_s});
-        makeFiles(u"home/sub"_s, {});
-        const QString a = native(m_dir.filePath(u"a"_s));
-        const QString b = native(m_dir.filePath(u"b"_s));
-        setDriveSource([a, b] {
-            return QList<Drive>{{QDir::toNativeSeparators(QDir::rootPath()),
-                                 QDir::toNativeSeparators(QDir::rootPath())},
-                                {a, a},
-                                {b, b}};
-        });
-        m_playlist = new QListWidget;
-    }
-    void cleanupTestCase()
-    {
-        delete m_playlist;
-        setDriveSource({});
-    }
-    void init()
-    {
-        QFile::remove(m_dir.filePath(u"config/Quendel/Marlet.conf"_s));
-        DirListBox::forgetCurrentFolders();
-        QVERIFY(QDir::setCurrent(m_dir.filePath(u"home"_s)));
-        m_playlist->clear();
-        m_traffic.clear();
-        m_reports.clear();
-        m_failAt.clear();
+        // Names ending in "/" are folders.
+        for (const QString& name :
+             {u"a/Music/Track 10.mp3"_s, u"a/Music/Track 2.mp3"_s, u"a/Music/track 1.MP3"_s,
+              u"a/Music/.hidden.mp3"_s, u"a/Music/cover.jpg"_s, u"a/Music/mp3"_s,
+              u"a/Music/Sub.mp3/"_s, u"a/Empty/"_s, u"b/x/b.mp3"_s, u"home/"_s}) {
+            const QString path = m_dir.filePath(name);
+            QVERIFY(QDir().mkpath(path.left(path.lastIndexOf(u'/'))));
+            QVERIFY(name.endsWith(u'/') || QFile(path).open(QFile::WriteOnly));
+        }
+        const QString root = QDir::toNativeSeparators(QDir::rootPath());
+        const QString a = expand(u"{a}"_s), b = expand(u"{b}"_s);
+        setDriveSource([=] { return QList<Drive>{{root, root}, {a, a}, {b, b}}; });
         Marlet::Settings::setSettingsTrace(
             [this](const QString& operation, const QString& key, const QString& value) {
-                m_traffic.append(operation == u"read"_s ? u"read "_s + key
-                                                        : u"save "_s + key + u'=' + value);
+                m_traffic.append(operation + u' ' + key +
+                                 (operation == u"save"_s ? u'=' + value : QString()));
                 if (m_traffic.last() == m_failAt)
                     throw Marlet::Forms::RuntimeError(u"the disk is full"_s);
             });
@@ -139,335 +81,228 @@ private Q_SLOTS:
                 m_reports.append(where + u": "_s + message);
             });
     }
+    void init()
+    {
+        QFile::remove(m_dir.filePath(u"config/Quendel/Marlet.conf"_s));
+        DirListBox::forgetCurrentFolders();
+        QVERIFY(QDir::setCurrent(m_dir.filePath(u"home"_s)));
+        m_playlist.clear();
+        m_traffic.clear();
+        m_reports.clear();
+        m_failAt.clear();
+    }
 
+    // Each row is in order: every name sorts before each later one, never before itself.
     void naturalOrder_data()
     {
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QStringList>("sorted");
-        QTest::newRow("numbers by value") << QStringList{u"Track 10"_s, u"Track 2"_s, u"Track 1"_s}
-                                          << QStringList{u"Track 1"_s, u"Track 2"_s, u"Track 10"_s};
-        QTest::newRow("letter case ignored") << QStringList{u"b"_s, u"A"_s, u"a2"_s, u"B1"_s}
-                                             << QStringList{u"A"_s, u"a2"_s, u"b"_s, u"B1"_s};
-        QTest::newRow("leading zeros, long numbers")
-            << QStringList{u"x 010"_s, u"x 9"_s, u"x 123456789012345678901"_s, u"x 0"_s}
-            << QStringList{u"x 0"_s, u"x 9"_s, u"x 010"_s, u"x 123456789012345678901"_s};
-        QTest::newRow("ties are decided exactly") << QStringList{u"song"_s, u"Song"_s, u"SONG"_s}
-                                                  << QStringList{u"SONG"_s, u"Song"_s, u"song"_s};
+        QTest::addColumn<QString>("names");
+        QTest::newRow("numbers by value") << u"Track 1|track 2|Track 10"_s;
+        QTest::newRow("first differing digit") << u"x 12|x 13|x 21"_s;
+        QTest::newRow("leading zeros") << u"x 0|x 00|x 9|x 010"_s;
+        QTest::newRow("past 64 bits")
+            << u"18446744073709551615|18446744073709551616|123456789012345678901"_s;
+        QTest::newRow("equal numbers, then the rest")
+            << u"Disc 1 Track 2|Disc 1 Track 10|Disc 2 Track 1"_s;
+        QTest::newRow("letter case ignored") << u"alpha|Beta|beta 2|GAMMA"_s;
+        QTest::newRow("a name before its longer ones") << u"IMG|img1|IMG 1"_s;
+        QTest::newRow("ties decided exactly") << u"SONG|Song|song"_s;
     }
     void naturalOrder()
     {
-        QFETCH(QStringList, names);
-        QFETCH(QStringList, sorted);
-        sortNaturally(names);
-        QCOMPARE(names, sorted);
+        QFETCH(QString, names);
+        const QStringList order = names.split(u'|');
+        for (qsizetype i = 0; i < order.size(); ++i) {
+            QVERIFY(!naturalLess(order[i], order[i]));
+            for (qsizetype j = i + 1; j < order.size(); ++j) {
+                QVERIFY2(naturalLess(order[i], order[j]) && !naturalLess(order[j], order[i]),
+                         qPrintable(order[i] + u" | "_s + order[j]));
+            }
+        }
+        QStringList sorted(order.crbegin(), order.crend());
+        sortNaturally(sorted);
+        QCOMPARE(sorted, order);
     }
 
-    void driveHoldingPath_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("drive");
-        QTest::newRow("root") << u"/"_s << u"/"_s;
-        QTest::newRow("a mount") << u"/media/usb"_s << u"/media/usb"_s;
-        QTest::newRow("inside a mount") << u"/media/usb/Music/a"_s << u"/media/usb"_s;
-        QTest::newRow("longest wins") << u"/media/usb2/x"_s << u"/media/usb2"_s;
-        QTest::newRow("whole names only") << u"/media/usbx"_s << u"/"_s;
-    }
+    // The drive that holds a path is the longest whose root is a whole leading part of it.
     void driveHoldingPath()
     {
         if (QDir::separator() != u'/')
             QSKIP("mount paths");
-        QFETCH(QString, path);
-        QFETCH(QString, drive);
-        const QList<Drive> drives{{u"/"_s, u"/"_s},
-                                  {u"/media/usb"_s, u"/media/usb"_s},
-                                  {u"/media/usb2"_s, u"/media/usb2"_s}};
-        QCOMPARE(driveHolding(path, drives)->text, drive);
-        QCOMPARE(joinPath(drive, u"x.mp3"_s), drive == u"/"_s ? u"/x.mp3"_s : drive + u"/x.mp3"_s);
-    }
-
-    // The MP3 files of a folder in any letter case, hidden ones and folders left out.
-    void fileList()
-    {
-        FileListBox files;
-        files.setPattern(u"*.mp3"_s);
-        files.setFileName(expand(u"{a}/Music/"_s));
-        QStringList names;
-        for (int i = 0; i < files.ListCount(); ++i)
-            names.append(files.List(i));
-        QCOMPARE(names, (QStringList{u"track 1.MP3"_s, u"Track 2.mp3"_s, u"Track 10.mp3"_s}));
-        QCOMPARE(files.ListIndex(), -1);
-        QVERIFY_THROWS_EXCEPTION(Marlet::Forms::RuntimeError, files.setListIndex(3));
-        QVERIFY_THROWS_EXCEPTION(Marlet::Forms::RuntimeError,
-                                 files.setFileName(expand(u"{a}/Gone/"_s)));
-        QCOMPARE(files.Path(), expand(u"{a}/Music"_s));
+        const QList<Drive> drives{{u"/"_s, u"/"_s}, {u"/media/usb"_s, u"/media/usb"_s}};
+        QCOMPARE(driveHolding(u"/media/usb/Music"_s, drives)->text, u"/media/usb"_s);
+        QCOMPARE(driveHolding(u"/media/usb2"_s, drives)->text, u"/"_s);
+        QCOMPARE(joinPath(u"/"_s, u"x.mp3"_s), u"/x.mp3"_s);
     }
 
     // Subfolders are listed in natural order, in batches as the view asks for them.
     void folderListIsLazy()
     {
-        makeFiles(u"many"_s, {});
         for (int i = 2000; i >= 1; --i)
-            QVERIFY(QDir().mkdir(m_dir.filePath(u"many/f%1"_s.arg(i))));
+            QVERIFY(QDir().mkpath(m_dir.filePath(u"many/f%1"_s.arg(i))));
         DirListBox folders;
         folders.setPath(m_dir.filePath(u"many"_s));
         QAbstractItemModel* lines = folders.model();
         const int open = lines->rowCount();
-        QVERIFY(open < 2000);
         while (lines->canFetchMore({}))
             lines->fetchMore({});
         QCOMPARE(lines->rowCount() - open, 2000 - 512);
-        const int first = folders.currentIndex().row() + 1;
-        QCOMPARE(lines->index(first, 0).data().toString(), u"f1"_s);
-        QCOMPARE(lines->index(first + 9, 0).data().toString(), u"f10"_s);
+        QCOMPARE(folderLine(&folders, 1).data().toString(), u"f1"_s);
         QCOMPARE(lines->index(lines->rowCount() - 1, 0).data().toString(), u"f2000"_s);
     }
 
-    void layout_data()
+    // A modeless tool window of fixed size. Inside it two columns, the drive and folder
+    // lists and beside them the buttons. The file list is hidden; the focus goes round the
+    // others in reading order.
+    void window()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("className");
-        QTest::addColumn<QRect>("geometry");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("File1") << u"File1"_s << u"Marlet::FolderPicker::FileListBox"_s
-                               << QRect(168, 16, 89, 97) << false;
-        QTest::newRow("Command2") << u"Command2"_s << u"QPushButton"_s << QRect(168, 144, 89, 25)
-                                  << true;
-        QTest::newRow("Command1") << u"Command1"_s << u"QPushButton"_s << QRect(168, 120, 89, 25)
-                                  << true;
-        QTest::newRow("Dir1") << u"Dir1"_s << u"Marlet::FolderPicker::DirListBox"_s
-                              << QRect(16, 40, 137, 126) << true;
-        QTest::newRow("Drive1") << u"Drive1"_s << u"Marlet::FolderPicker::DriveListBox"_s
-                                << QRect(16, 16, 137, 21) << true;
-    }
-    void layout()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, className);
-        QFETCH(QRect, geometry);
-        QFETCH(bool, shown);
-        Form2 picker(m_playlist);
+        Form2 picker(&m_playlist);
         picker.Show();
         QDialog* window = picker.window();
         QCOMPARE(window->windowTitle(), u"Select Folder..."_s);
-        QCOMPARE(window->size(), QSize(271, 186));
-        QCOMPARE(window->minimumSize(), window->maximumSize());
-        QVERIFY(window->windowFlags().testFlag(Qt::Tool)); // no taskbar entry
-        QVERIFY(!window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
-        QVERIFY(!window->isModal());
-        auto* control = window->findChild<QWidget*>(name);
-        QVERIFY(control);
-        QCOMPARE(QString::fromLatin1(control->metaObject()->className()), className);
-        QCOMPARE(control->geometry(), geometry);
-        QCOMPARE(control->isVisible(), shown);
-        // Front to back as the rows are listed; the focus goes round the visible ones.
-        const QObjectList stacking = window->children();
-        QCOMPARE(stacking.indexOf(control),
-                 QStringList({u"Drive1"_s, u"Dir1"_s, u"Command1"_s, u"Command2"_s, u"File1"_s})
-                     .indexOf(name));
-        QStringList chain;
-        for (QWidget* w = picker.Drive1(); chain.size() < 5; w = w->nextInFocusChain()) {
-            if (w->focusPolicy() & Qt::TabFocus && w->isVisible())
-                chain.append(w->objectName());
+        QVERIFY(window->minimumSize() == window->maximumSize() && !window->isModal());
+        QVERIFY(window->windowFlags().testFlag(Qt::Tool));
+        QVERIFY(!picker.File1()->isVisible() && picker.Command1()->isDefault());
+        QCOMPARE(picker.Command1()->text() + u'|' + picker.Command2()->text(),
+                 u"Add to List|Cancel"_s);
+        const QList<QWidget*> controls{picker.Drive1(), picker.Dir1(), picker.Command1(),
+                                       picker.Command2()};
+        const QRect lists = controls[0]->geometry() | controls[1]->geometry();
+        const QRect buttons = controls[2]->geometry() | controls[3]->geometry();
+        QVERIFY(window->rect().contains(lists | buttons) && lists.right() < buttons.left());
+        QWidget* focus = controls.first();
+        for (QWidget* control : controls) {
+            QVERIFY(focus == control && control->isVisible());
+            do
+                focus = focus->nextInFocusChain();
+            while (!(focus->focusPolicy() & Qt::TabFocus) || !focus->isVisible());
         }
-        QCOMPARE(chain.mid(0, 4),
-                 (QStringList{u"Drive1"_s, u"Dir1"_s, u"Command1"_s, u"Command2"_s}));
-        QVERIFY(picker.Command1()->isDefault());
-    }
-
-    // Enter presses "Add to List" unless a button has the focus or the highlighted folder
-    // line is another folder, which it opens; Esc does nothing.
-    void keys()
-    {
-        Form2 picker(m_playlist);
-        picker.Show();
-        picker.Dir1()->setPath(expand(u"{a}/One"_s));
-        press(picker.window(), Qt::Key_Escape);
-        QVERIFY(picker.isLoaded() && picker.window()->isVisible());
-
-        DirListBox* folders = picker.Dir1();
-        folders->setCurrentIndex(folders->model()->index(folders->currentIndex().row() - 1, 0));
-        press(folders, Qt::Key_Return);
-        QCOMPARE(picker.Dir1()->Path(), expand(u"{a}"_s));
-        QVERIFY(picker.isLoaded());
-        picker.Dir1()->setPath(expand(u"{a}/One"_s));
-        m_traffic.clear();
-        picker.Drive1()->setFocus();
-        QTest::keyClick(picker.Drive1(), Qt::Key_Return);
-        QVERIFY(!picker.isLoaded());
-        QCOMPARE(m_playlist->count(), 1);
-        QCOMPARE(m_traffic, expand(QStringList{u"save Last Drive="_s + QDir::rootPath(),
-                                               u"save Last Dir={a}/One"_s}));
     }
 
     // Each load reads both values, then applies them; what changes is stored at once.
     void load_data()
     {
-        QTest::addColumn<QString>("storedDrive");
-        QTest::addColumn<QString>("storedDir");
+        QTest::addColumn<QString>("stored"); // drive, folder; null: nothing stored
         QTest::addColumn<QString>("failAt");
-        QTest::addColumn<QString>("drive");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QStringList>("traffic");
-        const QStringList reads{u"read Last Drive"_s, u"read Last Dir"_s};
-        const QString root = QDir::rootPath();
+        QTest::addColumn<QString>("shown"); // drive, folder
+        QTest::addColumn<QString>("traffic");
+        const QString reads = u"read Last Drive | read Last Dir"_s;
         QTest::newRow("nothing stored: the program folder")
-            << QString() << QString() << QString() << root << u"{prog}"_s
-            << reads + QStringList{u"save Last Dir={prog}"_s};
+            << QString() << QString() << u"/, {prog}"_s << reads + u" | save Last Dir={prog}"_s;
         QTest::newRow("another drive and folder")
-            << u"{b}"_s << u"{b}/x"_s << QString() << u"{b}"_s << u"{b}/x"_s
-            << reads + QStringList{u"save Last Dir={b}"_s, u"save Last Drive={b}"_s,
-                                   u"save Last Dir={b}/x"_s};
-        QTest::newRow("as shown already: nothing stored")
-            << root << u"{home}"_s << QString() << root << u"{home}"_s << reads;
-        QTest::newRow("the drive has gone")
-            << u"{home}/gone"_s << u"{home}/gone/x"_s << QString() << root << u"{home}"_s << reads;
-        QTest::newRow("the folder has gone")
-            << root << u"{home}/gone"_s << QString() << root << u"{home}"_s << reads;
+            << u"{b}, {b}/x"_s << QString() << u"{b}, {b}/x"_s
+            << reads + u" | save Last Dir={b} | save Last Drive={b} | save Last Dir={b}/x"_s;
+        QTest::newRow("the drive and the folder have gone")
+            << u"{home}/gone, {home}/gone/x"_s << QString() << u"/, {home}"_s << reads;
         QTest::newRow("a failed read skips only its value")
-            << u"{b}"_s << u"{b}/x"_s << u"read Last Drive"_s << root << u"{b}/x"_s
-            << reads + QStringList{u"save Last Dir={b}/x"_s};
+            << u"{b}, {b}/x"_s << u"read Last Drive"_s << u"/, {b}/x"_s
+            << reads + u" | save Last Dir={b}/x"_s;
         QTest::newRow("a failed save stops its change handler")
-            << u"{b}"_s << u"{b}/x"_s << u"save Last Dir={b}"_s << u"{b}"_s << u"{b}/x"_s
-            << reads + QStringList{u"save Last Dir={b}"_s, u"save Last Dir={b}/x"_s};
+            << u"{b}, {b}/x"_s << u"save Last Dir={b}"_s << u"{b}, {b}/x"_s
+            << reads + u" | save Last Dir={b} | save Last Dir={b}/x"_s;
     }
     void load()
     {
-        QFETCH(QString, storedDrive);
-        QFETCH(QString, storedDir);
+        QFETCH(QString, stored);
         QFETCH(QString, failAt);
-        QFETCH(QString, drive);
-        QFETCH(QString, folder);
-        QFETCH(QStringList, traffic);
-        if (!storedDrive.isNull())
-            storeValue(u"Last Drive"_s, expand(storedDrive));
-        if (!storedDir.isNull())
-            storeValue(u"Last Dir"_s, expand(storedDir));
+        QFETCH(QString, shown);
+        QFETCH(QString, traffic);
+        if (!stored.isNull())
+            store(stored.section(u", "_s, 0, 0), stored.section(u", "_s, 1));
         m_failAt = expand(failAt);
-        Form2 picker(m_playlist);
-        QCOMPARE(picker.Drive1()->Drive(), expand(drive));
-        QCOMPARE(picker.Dir1()->Path(), expand(folder));
-        QCOMPARE(picker.File1()->Path(), expand(folder));
-        QCOMPARE(m_traffic, expand(traffic));
-        QVERIFY(m_reports.isEmpty());
-        QVERIFY(!picker.window()->isVisible());
+        Form2 picker(&m_playlist);
+        QCOMPARE(picker.Drive1()->Drive() + u", "_s + picker.Dir1()->Path(), expand(shown));
+        QCOMPARE(picker.File1()->Path(), picker.Dir1()->Path());
+        QCOMPARE(this->traffic(), expand(traffic));
+        QVERIFY(m_reports.isEmpty() && !picker.window()->isVisible());
     }
 
-    // The user's changes are stored at once; "Cancel" stores nothing, and the next
-    // showing loads afresh from what was stored.
-    void userChangesAndCancel()
+    // The user's changes are stored at once, and one that fails is reported and stops
+    // what follows it. "Cancel" stores nothing; the next showing loads what was stored.
+    void userChanges()
     {
-        Form2 picker(m_playlist);
+        Form2 picker(&m_playlist);
         picker.Show();
-        m_traffic.clear();
-        QComboBox* drives = picker.Drive1();
-        Q_EMIT drives->activated(drives->findText(expand(u"{b}"_s)));
-        QCOMPARE(m_traffic, expand(QStringList{u"save Last Dir={b}"_s, u"save Last Drive={b}"_s}));
         DirListBox* folders = picker.Dir1();
-        Q_EMIT folders->doubleClicked(
-            folders->model()->index(folders->currentIndex().row() + 1, 0));
-        QCOMPARE(folders->Path(), expand(u"{b}/x"_s));
-        QCOMPARE(picker.File1()->ListCount(), 1);
+        folders->setPath(expand(u"{a}"_s));
+        QCOMPARE(folderLine(folders, 1).data().toString(), u"Empty"_s);
+        QVERIFY(QDir(m_dir.filePath(u"a/Empty"_s)).removeRecursively());
+        m_traffic.clear();
+        Q_EMIT folders->doubleClicked(folderLine(folders, 1));
+        QVERIFY(QDir().mkpath(m_dir.filePath(u"a/Empty"_s)));
+        QCOMPARE(m_reports, QStringList{u"Dir1_Change: The folder %1 does not exist."_s.arg(
+                                expand(u"{a}/Empty"_s))});
+        QVERIFY(folders->Path() == expand(u"{a}"_s) && m_traffic.isEmpty());
+
+        m_failAt = expand(u"save Last Dir={b}"_s);
+        Q_EMIT picker.Drive1()->activated(picker.Drive1()->findText(expand(u"{b}"_s)));
+        QCOMPARE(traffic(), m_failAt);
+        QVERIFY(m_reports.size() == 2 && m_reports.last().startsWith(u"Drive1_Change: "_s));
+        Q_EMIT folders->doubleClicked(folderLine(folders, 1));
+        QCOMPARE(picker.File1()->Path(), expand(u"{b}/x"_s));
+
         m_traffic.clear();
         QDialog* shown = picker.window();
         picker.Command2()->click();
-        QVERIFY(!picker.isLoaded() && !shown->isVisible());
-        QVERIFY(m_traffic.isEmpty());
+        QVERIFY(!picker.isLoaded() && !shown->isVisible() && m_traffic.isEmpty());
         picker.Show();
         QCOMPARE(picker.Dir1()->Path(), expand(u"{b}/x"_s));
-        QCOMPARE(m_traffic.mid(0, 2), (QStringList{u"read Last Drive"_s, u"read Last Dir"_s}));
-        QVERIFY(m_reports.isEmpty());
+        QVERIFY(traffic().startsWith(u"read Last Drive | read Last Dir"_s));
     }
 
-    // A change the user makes that fails is reported, and what follows it does not run.
-    void userChangeFailures()
-    {
-        Form2 picker(m_playlist);
-        picker.Show();
-        picker.Dir1()->setPath(expand(u"{a}"_s));
-        DirListBox* folders = picker.Dir1();
-        const QModelIndex music = folders->model()->index(folders->currentIndex().row() + 2, 0);
-        QCOMPARE(music.data().toString(), u"Music"_s);
-        QVERIFY(QDir(m_dir.filePath(u"a/Empty"_s)).removeRecursively());
-        m_traffic.clear();
-        Q_EMIT folders->doubleClicked(folders->model()->index(music.row() - 1, 0));
-        QCOMPARE(m_reports.size(), 1);
-        QVERIFY2(m_reports.first().startsWith(u"Dir1_Change: "_s), qPrintable(m_reports.first()));
-        QVERIFY(m_reports.first().contains(expand(u"{a}/Empty"_s)));
-        QCOMPARE(folders->Path(), expand(u"{a}"_s));
-        QVERIFY(m_traffic.isEmpty());
-        QVERIFY(QDir().mkpath(m_dir.filePath(u"a/Empty"_s)));
-
-        m_failAt = expand(u"save Last Dir={b}"_s);
-        QComboBox* drives = picker.Drive1();
-        Q_EMIT drives->activated(drives->findText(expand(u"{b}"_s)));
-        QCOMPARE(m_traffic, QStringList{m_failAt});
-        QCOMPARE(m_reports.size(), 2);
-        QVERIFY(m_reports.last().startsWith(u"Drive1_Change: "_s));
-    }
-
-    void addToList_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QStringList>("names");
-        QTest::newRow("no files") << u"{a}/Empty"_s << QStringList();
-        QTest::newRow("one file") << u"{a}/One"_s << QStringList{u"only.mp3"_s};
-        QTest::newRow("many files")
-            << u"{a}/Music"_s << QStringList{u"track 1.MP3"_s, u"Track 2.mp3"_s, u"Track 10.mp3"_s};
-    }
-    // Appends the folder's MP3 files after what the playlist holds, stores the drive and
-    // the folder, and closes; twice appends them twice.
+    // "Add to List", by its button or by Enter, appends the folder's MP3 files (any letter
+    // case, hidden ones and folders left out) after what the playlist holds, stores the
+    // drive and the folder, and closes. Enter on another folder's line opens that folder
+    // instead, and Esc does nothing.
     void addToList()
     {
-        QFETCH(QString, folder);
-        QFETCH(QStringList, names);
-        m_playlist->addItem(u"earlier entry"_s);
-        QStringList expected{u"earlier entry"_s};
-        for (int round = 0; round < 2; ++round) {
-            Form2 picker(m_playlist);
-            picker.Show();
-            picker.Dir1()->setPath(expand(folder));
-            m_traffic.clear();
-            picker.Command1()->click();
-            QVERIFY(!picker.isLoaded());
-            // The drive list shows the drive it started on: the folder list is its own.
-            QCOMPARE(m_traffic, expand(QStringList{u"save Last Drive="_s + QDir::rootPath(),
-                                                   u"save Last Dir="_s + folder}));
-            for (const QString& name : names)
-                expected.append(expand(folder) + QDir::separator() + name);
-        }
-        QStringList entries;
-        for (int i = 0; i < m_playlist->count(); ++i)
-            entries.append(m_playlist->item(i)->text());
-        QCOMPARE(entries, expected);
-        QCOMPARE(m_playlist->currentRow(), -1);
+        m_playlist.addItem(u"earlier entry"_s);
+        Form2 picker(&m_playlist);
+        picker.Show();
+        DirListBox* folders = picker.Dir1();
+        folders->setPath(expand(u"{a}/Music"_s));
+        QTest::keyClick(picker.window(), Qt::Key_Escape);
+        QVERIFY(picker.window()->isVisible());
+        folders->setCurrentIndex(folderLine(folders, -1));
+        QTest::keyClick(folders, Qt::Key_Return);
+        QCOMPARE(folders->Path(), expand(u"{a}"_s));
+        folders->setPath(expand(u"{a}/Music"_s));
+        m_traffic.clear();
+        QTest::keyClick(folders, Qt::Key_Return);
+        QVERIFY(!picker.isLoaded());
+        // The drive list shows the drive it started on: the folder list is its own.
+        QCOMPARE(traffic(), expand(u"save Last Drive=/ | save Last Dir={a}/Music"_s));
+        picker.Show();
+        picker.Command1()->click();
+        QVERIFY(!picker.isLoaded());
+        QString entries;
+        for (int i = 0; i < m_playlist.count(); ++i)
+            entries += m_playlist.item(i)->text() + u" | "_s;
+        const QString files = u"{a}/Music/track 1.MP3 | {a}/Music/Track 2.mp3 | "
+                              u"{a}/Music/Track 10.mp3 | "_s;
+        QCOMPARE(entries, u"earlier entry | "_s + expand(files + files));
+        QCOMPARE(m_playlist.currentRow(), -1);
     }
 
     // Start: the picker loads hidden inside the main window's load, which applies the
     // stored values again and changes nothing. "Select Folder" shows that same picker.
     void programStartAndSelectFolder()
     {
-        storeValue(u"Last Drive"_s, expand(u"{b}"_s));
-        storeValue(u"Last Dir"_s, expand(u"{b}/x"_s));
-        Form1 form(
+        store(u"{b}"_s, u"{b}/x"_s);
+        Marlet::MainWindow::Form1 form(
             [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
         form.Form_Load();
-        const QStringList reads{u"read Last Drive"_s, u"read Last Dir"_s};
-        QCOMPARE(m_traffic, reads +
-                                expand(QStringList{u"save Last Dir={b}"_s, u"save Last Drive={b}"_s,
-                                                   u"save Last Dir={b}/x"_s}) +
-                                reads);
+        const QString reads = u"read Last Drive | read Last Dir"_s;
+        QCOMPARE(traffic(), expand(reads +
+                                   u" | save Last Dir={b} | save Last Drive={b}"
+                                   u" | save Last Dir={b}/x | "_s +
+                                   reads));
         Form2* picker = form.Form2();
-        QVERIFY(picker->isLoaded() && !picker->window()->isVisible());
         QDialog* window = picker->window();
+        QVERIFY(picker->isLoaded() && !window->isVisible());
         m_traffic.clear();
         form.Command2()->click();
         form.Command2()->click();
-        QVERIFY(window->isVisible() && picker->window() == window);
-        QVERIFY(m_traffic.isEmpty());
-        QCOMPARE(picker->Dir1()->Path(), expand(u"{b}/x"_s));
-        picker->Command2()->click();
-        form.Command2()->click();
-        QCOMPARE(m_traffic.mid(0, 2), reads);
+        QVERIFY(window->isVisible() && picker->window() == window && m_traffic.isEmpty());
         QCOMPARE(picker->Dir1()->Path(), expand(u"{b}/x"_s));
         QVERIFY(m_reports.isEmpty());
     }

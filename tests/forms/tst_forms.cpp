@@ -1,146 +1,114 @@
 #include "forms/error_policy.h"
-#include "forms/program_icon.h"
 #include "forms/runtime_error.h"
 #include "forms/runtime_error_report.h"
 #include "forms/twips.h"
+#include "forms/window_frame.h"
 
-#include <QIcon>
 #include <QTest>
 
 #include <stdexcept>
 
 using namespace Marlet::Forms;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-// One statement per letter: 'o' succeeds, 'e' throws a RuntimeError, 's' a std::exception,
-// 'x' something else. Each appends its letter to `reached` first.
-std::function<void()> statement(QChar kind, QString& reached)
+// A statement: appends `kind` to `reached`, then 'o' succeeds, 'e' throws a RuntimeError,
+// 's' a std::exception and 'x' something else.
+void run(QChar kind, QString& reached)
 {
-    return [kind, &reached] {
-        reached.append(kind);
-        if (kind == QLatin1Char('e'))
-            throw RuntimeError(QStringLiteral("device is not ready"));
-        if (kind == QLatin1Char('s'))
-            throw std::runtime_error("out of memory");
-        if (kind == QLatin1Char('x'))
-            throw 42;
-    };
+    reached.append(kind);
+    if (kind == u'e')
+        throw RuntimeError(u"device is not ready"_s);
+    if (kind == u's')
+        throw std::runtime_error("out of memory");
+    if (kind == u'x')
+        throw 42;
 }
 
 } // namespace
 
-class TestForms : public QObject
+class TestForms final : public QObject
 {
     Q_OBJECT
 
     QStringList m_reports; // "where: message"
-    RuntimeErrorReportHandler m_previousHandler;
 
 private Q_SLOTS:
     void init()
     {
         m_reports.clear();
-        m_previousHandler =
-            setRuntimeErrorReportHandler([this](const QString& where, const QString& message) {
-                m_reports.append(where + QStringLiteral(": ") + message);
-            });
+        setRuntimeErrorReportHandler([this](const QString& where, const QString& message) {
+            m_reports.append(where + u": "_s + message);
+        });
     }
-    void cleanup() { setRuntimeErrorReportHandler(m_previousHandler); }
 
+    // Resume-next runs every statement and reports nothing; a reporting handler stops at
+    // the first failure and reports it once, under the handler's name.
     void policies_data()
     {
         QTest::addColumn<QString>("plan");
-        QTest::addColumn<QString>("reachedReporting");
-        QTest::addColumn<QString>("report"); // empty: none
-        QTest::newRow("none fails") << "ooo"
-                                    << "ooo" << QString();
-        QTest::newRow("first fails") << "eoo"
-                                     << "e"
-                                     << "Form_Unload: device is not ready";
-        QTest::newRow("middle fails") << "oee"
-                                      << "oe"
-                                      << "Form_Unload: device is not ready";
-        QTest::newRow("last fails") << "ooe"
-                                    << "ooe"
-                                    << "Form_Unload: device is not ready";
-        QTest::newRow("std exception") << "oso"
-                                       << "os"
-                                       << "Form_Unload: out of memory";
-        QTest::newRow("foreign exception") << "xo"
-                                           << "x"
-                                           << "Form_Unload: ";
+        QTest::addColumn<QString>("reporting"); // the statements it ran, then the report
+        QTest::newRow("none fails") << u"ooo"_s << u"ooo"_s;
+        QTest::newRow("first fails") << u"eoo"_s << u"e Form_Unload: device is not ready"_s;
+        QTest::newRow("two fail") << u"oee"_s << u"oe Form_Unload: device is not ready"_s;
+        QTest::newRow("std exception") << u"oso"_s << u"os Form_Unload: out of memory"_s;
+        QTest::newRow("foreign exception") << u"xo"_s << u"x Form_Unload: Unknown error"_s;
     }
     void policies()
     {
         QFETCH(QString, plan);
-        QFETCH(QString, reachedReporting);
-        QFETCH(QString, report);
-
+        QFETCH(QString, reporting);
         QString reached;
         const ResumeNext resume;
         for (const QChar kind : plan)
-            resume.run(statement(kind, reached));
+            resume.run([&] { run(kind, reached); });
         QCOMPARE(reached, plan);
         QVERIFY(m_reports.isEmpty());
-
         reached.clear();
-        const bool completed = runReporting(QStringLiteral("Form_Unload"), [&] {
+        const bool completed = runReporting(u"Form_Unload"_s, [&] {
             for (const QChar kind : plan)
-                statement(kind, reached)();
+                run(kind, reached);
         });
-        QCOMPARE(reached, reachedReporting);
-        QCOMPARE(completed, report.isNull());
-        QCOMPARE(m_reports.size(), report.isNull() ? 0 : 1);
-        if (!report.isNull())
-            QVERIFY2(m_reports.first().startsWith(report), qPrintable(m_reports.first()));
+        QCOMPARE((QStringList{reached} + m_reports).join(u' '), reporting);
+        QCOMPARE(completed, m_reports.isEmpty());
     }
 
-    void resumeNextWhen_data()
-    {
-        QTest::addColumn<QChar>("condition"); // 't' holds, 'f' does not, else as statement()
-        QTest::addColumn<bool>("bodyRuns");
-        QTest::newRow("holds") << QChar(u't') << true;
-        QTest::newRow("does not hold") << QChar(u'f') << false;
-        QTest::newRow("fails") << QChar(u'e') << true;
-        QTest::newRow("fails with std exception") << QChar(u's') << true;
-    }
+    // The body runs when the condition holds, or fails: it counts as holding.
     void resumeNextWhen()
     {
-        QFETCH(QChar, condition);
-        QFETCH(bool, bodyRuns);
-        QString reached;
-        const ResumeNext resume;
-        resume.when(
-            [&] {
-                statement(condition, reached)();
-                return condition == QLatin1Char('t');
-            },
-            statement(QLatin1Char('e'), reached));
-        QCOMPARE(reached.endsWith(QLatin1Char('e')), bodyRuns);
+        for (const QChar condition : u"tfes"_s) { // 't' holds, 'f' does not, else as run()
+            QString reached;
+            ResumeNext().when([&] { return run(condition, reached), condition == u't'; },
+                              [&] { reached += u'!'; });
+            QCOMPARE(reached.endsWith(u'!'), condition != u'f');
+        }
         QVERIFY(m_reports.isEmpty());
     }
 
-    void twipsRoundToNearestPixel_data()
-    {
-        QTest::addColumn<int>("value");
-        QTest::addColumn<int>("pixels");
-        const QList<std::pair<int, int>> rows = {{0, 0},  {7, 0},  {8, 1},   {15, 1},    {22, 1},
-                                                 {23, 2}, {-7, 0}, {-8, -1}, {5070, 338}};
-        for (const auto& [value, pixels] : rows)
-            QTest::addRow("%d", value) << value << pixels;
-    }
     void twipsRoundToNearestPixel()
     {
-        QFETCH(int, value);
-        QFETCH(int, pixels);
-        QCOMPARE(twips(value), pixels);
-        QCOMPARE(twipsRect(value, 15, 30, value), QRect(pixels, 1, 2, pixels));
+        const QList<std::pair<int, int>> rows = {{7, 0}, {8, 1}, {22, 1}, {23, 2}, {-8, -1}};
+        for (const auto& [value, pixels] : rows) {
+            QCOMPARE(twips(value), pixels);
+            QCOMPARE(twipsRect(value, 15, 30, value), QRect(pixels, 1, 2, pixels));
+        }
     }
 
-    void programIconIsBuiltIn()
+    // A client area 156, 129 px from its screen's corner, moved back onto the part of the
+    // screen that panels leave free; when too large, its top-left corner stays on it.
+    void placement()
     {
-        QVERIFY(Marlet::programIcon().availableSizes().contains(QSize(48, 48)));
+        const QRect second(1920, 0, 1280, 1024), small(0, 0, 480, 300);
+        const QList<std::tuple<QRect, QRect, QPoint>> rows{
+            {second, second, {2076, 129}},                      // fits, on a second screen
+            {small, small, {98, 68}},                           // too narrow and too low
+            {{0, 0, 1024, 360}, {0, 0, 1024, 340}, {156, 108}}, // a panel along the bottom
+            {{0, 0, 320, 200}, {0, 20, 320, 180}, {0, 20}}};    // smaller than the window
+        for (const auto& [screen, available, topLeft] : rows) {
+            QCOMPARE(placeClientArea({156, 129}, {382, 232}, screen, available),
+                     QRect(topLeft, QSize(382, 232)));
+        }
     }
 };
 
