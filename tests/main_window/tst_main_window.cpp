@@ -103,6 +103,7 @@ private Q_SLOTS:
         const QStringList texts =
             u"MARLET|MARLET|List:||Open File|Select Folder|Exit|Hide|Show|*"_s.split(u'|');
         const QStringList inFront = {u"Label1 Label2"_s, u"Command5 Command4"_s, u"sb flist"_s};
+        QVERIFY(statusBarDocked()); // already before the window first shows
         QVERIFY(showForm());
         QCOMPARE(m_form->windowTitle(), u"Quendel's Marlet"_s);
         QCOMPARE(m_form->windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
