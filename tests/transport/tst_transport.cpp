@@ -231,7 +231,7 @@ private Q_SLOTS:
             "|524: next play record|Unknown command \"FLY\".|Cannot open \"m.mp3\": the file does "
             "not exist.|quiet: %1|Cannot open \".\": it is a folder, not a file.|Cannot record "
             "into \".\": it is a folder, not a file."_s.arg(missing));
-        row("any case, a new file", u"new.wav rEcOrD"_s, "record", {});
+        row("any case and spacing, a new file", u"new.wav \trEcOrD\t"_s, "record", {});
         // The engine that cannot be made is told once, by the handler that first needs it.
         row("no engine", u"noengine a.mp3 OPEN PLAY play"_s, "",
             u"report: No sound engine.|No sound engine.|%1|quiet: %1"_s.arg(noSound));
