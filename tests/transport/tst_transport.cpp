@@ -1,21 +1,22 @@
-// The transport control: command words, modes, buttons and keys. Most cases drive a fake
-// engine and report to the control by hand; the rest play and record through the real
-// engine module on SDL's dummy driver.
+// The transport control and the playback session it owns: command words, modes, buttons
+// and keys, and how each answer of the engine is paired with the command it answers and
+// handled as the handler that sent it handles failures. Most cases drive a fake engine and
+// answer for it; the rest play and record through the real engine module on SDL's dummy
+// driver.
 
 #include "forms/runtime_error.h"
 #include "support/reference_decode.h"
+#include "transport/engine_loader.h"
 #include "transport/transport_control.h"
 
 #include <QtTest>
 
 #include <QAbstractButton>
-#include <QDir>
-#include <QTemporaryDir>
 
 using namespace Marlet::Audio;
-using Marlet::Forms::RuntimeError;
-using Marlet::Testing::fixture;
+using namespace Marlet::Forms;
 using namespace Marlet::Transport;
+using Marlet::Testing::fixture;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -25,46 +26,20 @@ QStringList words(const QString& text)
     return text.split(u' ', Qt::SkipEmptyParts);
 }
 
-// The message of the RuntimeError `f` throws; empty when it throws none.
-template <typename F>
-QString thrownBy(F f)
-{
-    try {
-        f();
-    } catch (const RuntimeError& e) {
-        return e.message();
-    }
-    return {};
-}
-
-// Logs every call as a word and the file name or figure it carries; ids count up.
+// Logs each command as a word with the file name or figure it carries ("open:a.mp3",
+// "seek:2000"). The ids count up from 1; every file lasts 10 s.
 struct FakeEngine final : Engine
 {
     QStringList calls;
     qint64 position = 0;
-    CommandId lastId = 0;
-    QList<CommandId> opens; // not yet answered, oldest first
-    CommandId lastPlay = 0;
-    CommandId call(const QString& word)
-    {
-        calls << word;
-        return ++lastId;
-    }
-    CommandId open(const QString& path) override
-    {
-        opens << call(u"open "_s + QFileInfo(path).fileName());
-        return lastId;
-    }
-    CommandId openNext(const QString& path) override
-    {
-        opens << call(u"openNext "_s + QFileInfo(path).fileName());
-        return lastId;
-    }
-    CommandId play() override { return lastPlay = call(u"play"_s); }
+    CommandId call(const QString& word) { return CommandId((calls << word).size()); }
+    CommandId open(const QString& p) override { return call(u"open:"_s + p.section(u'/', -1)); }
+    CommandId openNext(const QString& p) override { return call(u"next:"_s + p.section(u'/', -1)); }
+    CommandId play() override { return call(u"play"_s); }
     CommandId pause() override { return call(u"pause"_s); }
     CommandId resume() override { return call(u"resume"_s); }
     CommandId stop() override { return call(u"stop"_s); }
-    CommandId seek(qint64 positionMs) override { return call(u"seek %1"_s.arg(positionMs)); }
+    CommandId seek(qint64 ms) override { return call(u"seek:%1"_s.arg(ms)); }
     CommandId close() override { return call(u"close"_s); }
     CommandId record(const QString&) override { return call(u"record"_s); }
     EngineState state() const override { return EngineState::NotOpen; }
@@ -73,50 +48,154 @@ struct FakeEngine final : Engine
     qint64 positionMs() const override { return position; }
 };
 
-// A control over a fake engine.
+// A control over a fake engine or the real one, driven by steps (see take()). `events`
+// gathers the requests raised ("next:a" when a.mp3 ended), the texts the user would see and
+// the snapshots taken.
 struct Rig
 {
-    int enginesMade = 0;
+    QTemporaryDir dir; // holds a.mp3, b.mp3 and c.mp3, empty; m.mp3 is missing
+    QString noEngine;  // set: the engine cannot be made, for this reason
     EngineClient* client = nullptr;
     FakeEngine* engine = nullptr;
-    TransportControl control{nullptr, [this](EngineClient* c, QString*) {
-                                 ++enginesMade;
+    bool real = false; // the real engine, not a fake one
+    TransportControl control{nullptr, [this](EngineClient* c, QString* why) {
+                                 if (real)
+                                     return loadEngine(c, why);
+                                 *why = noEngine;
                                  client = c;
-                                 auto made = std::make_unique<FakeEngine>();
-                                 engine = made.get();
-                                 return std::unique_ptr<Engine>(std::move(made));
+                                 engine = noEngine.isEmpty() ? new FakeEngine : nullptr;
+                                 return std::unique_ptr<Engine>(engine);
                              }};
+    QStringList events;
+    QHash<QString, QString> answers; // the program's answer to the end of each file, once
+    QString ended;
+    int announced = ModeNotOpen; // the mode statusUpdate() announced last
+    int ends = 0;                // of the real engine's tracks, waited for so far
 
-    // Takes each step of `actions`: a file to name, a command word in upper case or a button
-    // to click in lower case. Then reports as the engine would: a state in lower case,
-    // "opened" or "failed:WHY" (answering the oldest open), "end" (of the latest play) or
-    // "fault:WHY".
-    void run(const QString& actions, const QString& reports = {})
+    Rig()
     {
-        for (const QString& step : words(actions)) {
-            if (step.contains(u'.')) {
-                control.setFileName(fixture(step));
-            } else if (step.isUpper()) {
-                control.setCommand(step);
-            } else {
-                auto* button = control.findChild<QAbstractButton*>(step);
-                QVERIFY2(button && button->isEnabled(), qPrintable(step));
-                button->click();
+        for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+            QFile(dir.filePath(QLatin1StringView(name))).open(QIODevice::WriteOnly);
+        control.setPlaylist({{}, [this](const QString& file) {
+                                 ended = QFileInfo(file).completeBaseName();
+                                 return true;
+                             }});
+        QObject::connect(&control, &TransportControl::nextRequested, &control, [this] {
+            events << (ended.isEmpty() ? u"next"_s : u"next:"_s + ended);
+            run(answers.take(std::exchange(ended, {})));
+        });
+        QObject::connect(&control, &TransportControl::statusUpdate, &control,
+                         [this] { announced = control.Mode(); });
+        QObject::connect(&control, &TransportControl::recordRequested, &control,
+                         [this] { events << u"record"_s; });
+        QObject::connect(
+            &control, &TransportControl::failed, &control,
+            [this](const QString& m, bool reported, const QString& handler) {
+                events << u"%1 %2"_s.arg(reported ? u"report"_s : u"quiet"_s, handler).trimmed() +
+                              u": "_s + text(m);
+            });
+    }
+    // What the user would read, without the folders and the library's own words.
+    QString text(QString m) const
+    {
+        return m.remove(dir.path() + u'/')
+            .remove(fixture({}))
+            .remove(QRegularExpression(u" \\(.*\\)"_s));
+    }
+    void run(const QString& steps)
+    {
+        for (const QString& step : words(steps)) {
+            if (QTest::currentTestFailed())
+                return;
+            try {
+                take(step);
+            } catch (const RuntimeError& e) {
+                events << text(e.message());
             }
         }
-        static const QStringList states{u"notopen"_s,   u"stopped"_s, u"playing"_s,
-                                        u"recording"_s, u"seeking"_s, u"paused"_s}; // in order
-        for (const QString& r : words(reports)) {
-            if (states.contains(r))
-                client->engineStateChanged(EngineState(states.indexOf(r)));
-            else if (r == u"opened"_s)
-                client->engineOpened(engine->opens.takeFirst(), 10000);
-            else if (r == u"end"_s)
-                client->engineEndOfMedia(engine->lastPlay);
-            else if (r.startsWith(u"fault"_s))
-                client->engineFault(r.section(u':', 1));
+    }
+    // "a.mp3" names a file ("-" none); an upper-case word is a command, sent in a handler
+    // with "q." (resume-next) or "r." (reporting) before it; "play" clicks a button; "<" and
+    // ">" press the arrows, "_" Space; "@MS" sets the position; "a=STEPS" (commas for spaces)
+    // answers the end of a.mp3; "answering": the program answers the play request;
+    // "noengine": the engine cannot be made; "?" snapshots "MODE[ busy]: enabled buttons".
+    // Or the fake engine answers: a state, "opened#N", "failed#N" or "end#N" of command N,
+    // "fault". With "real" first, the real engine is used, long.wav lasts a minute and
+    // "saved" says whether take.wav holds a recording; "PLAY:526" waits until statusUpdate()
+    // announces that mode and Mode() says so too, "end:525" also for nextRequested() to come
+    // once more.
+    void take(const QString& step)
+    {
+        const QString kind = step.section(u'#', 0, 0);
+        const CommandId id = step.section(u'#', 1).toULongLong();
+        const int state =
+            words(u"notopen stopped playing recording seeking paused"_s).indexOf(kind);
+        if (step.contains(u':')) {
+            if (step.startsWith(u"end:"_s))
+                ++ends;
             else
-                client->engineFailed(engine->opens.takeFirst(), r.section(u':', 1));
+                take(step.section(u':', 0, 0));
+            const int mode = step.section(u':', 1).toInt();
+            QTRY_VERIFY_WITH_TIMEOUT(announced == mode && events.filter(u"next"_s).size() == ends,
+                                     20000);
+            QCOMPARE(control.Mode(), mode);
+        } else if (step.startsWith(u"q."_s) || step.startsWith(u"r."_s)) {
+            const HandlerScope scope(step.front() == u'r' ? HandlerPolicy::Reporting
+                                                          : HandlerPolicy::ResumeNext,
+                                     step.left(1));
+            take(step.mid(2));
+        } else if (step.contains(u'=')) {
+            answers.insert(step.section(u'=', 0, 0), step.section(u'=', 1).replace(u',', u' '));
+        } else if (step.startsWith(u'@')) {
+            engine->position = step.mid(1).toLongLong();
+        } else if (step == u"answering"_s) {
+            QObject::connect(&control, &TransportControl::playRequested, &control,
+                             [this] { events << u"play"_s; });
+        } else if (step == u"real"_s) {
+            real = true;
+            // A minute of silence, 8 kHz mono 16-bit: long enough that nothing here ends it.
+            QFile wav(dir.filePath(u"long.wav"_s));
+            QVERIFY(wav.open(QIODevice::WriteOnly));
+            wav.write(QByteArray::fromHex("5249464624a60e0057415645666d7420 10000000010001"
+                                          "00401f0000803e000002001000 6461746100a60e00"));
+            QVERIFY(wav.write(QByteArray(960000, '\0')) == 960000);
+        } else if (step == u"saved"_s) {
+            events << (QFileInfo(dir.filePath(u"take.wav"_s)).size() >= 44 ? u"saved"_s
+                                                                           : u"not saved"_s);
+        } else if (step == u"noengine"_s) {
+            noEngine = u"No sound engine."_s;
+        } else if (step == u"?"_s) {
+            QStringList enabled;
+            for (auto* button : control.findChildren<QAbstractButton*>())
+                if (button->isEnabled())
+                    enabled << button->objectName();
+            events << u"%1%2: %3"_s.arg(control.Mode())
+                          .arg(control.isBusy() ? u" busy"_s : u""_s, enabled.join(u' '));
+        } else if (QStringLiteral("<>_").contains(step.front())) {
+            for (const QChar key : step)
+                QTest::keyClick(&control, key == u'<'   ? Qt::Key_Left
+                                          : key == u'>' ? Qt::Key_Right
+                                                        : Qt::Key_Space);
+        } else if (step.contains(u'.') || step == u"-"_s) {
+            control.setFileName(step == u"-"_s                 ? QString()
+                                : QFile::exists(fixture(step)) ? fixture(step)
+                                                               : dir.filePath(step));
+        } else if (step != step.toLower()) {
+            control.setCommand(step);
+        } else if (state >= 0) {
+            client->engineStateChanged(EngineState(state));
+        } else if (kind == u"opened"_s) {
+            client->engineOpened(id, 10000);
+        } else if (kind == u"failed"_s) {
+            client->engineFailed(id, u"failed #%1"_s.arg(id));
+        } else if (kind == u"end"_s) {
+            client->engineEndOfMedia(id);
+        } else if (kind == u"fault"_s) {
+            client->engineFault(u"fault"_s);
+        } else {
+            auto* button = control.findChild<QAbstractButton*>(step);
+            QVERIFY2(button && button->isEnabled(), qPrintable(step));
+            button->click();
         }
     }
 };
@@ -127,236 +206,151 @@ class TstTransport : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-
 private Q_SLOTS:
-    void initTestCase()
+    // What reaches the engine (the fake one), and the events (see Rig).
+    void commands_data()
     {
-        qputenv("SDL_AUDIODRIVER", "dummy");
-        QVERIFY(m_dir.isValid());
-        // A minute of silence, 8 kHz mono 16-bit: long enough that nothing here ends it.
-        QFile file(m_dir.filePath(u"long.wav"_s));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::fromHex("5249464624a60e0057415645666d7420 10000000010001"
-                                       "00401f0000803e000002001000 6461746100a60e00"));
-        QVERIFY(file.write(QByteArray(960000, '\0')) == 960000);
-    }
-
-    void commandErrors_data()
-    {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("error"); // %1: the file's name; empty: no error
-        QTest::addColumn<int>("enginesMade");
-        const QString amr = fixture(u"amrnb_475.amr"_s);
-        // clang-format off
-        QTest::newRow("unknown word") << amr << "FLY" << "Unknown command \"FLY\"." << 0;
-        QTest::newRow("open, nothing named") << "" << "OPEN" << "" << 0;
-        QTest::newRow("play, nothing named") << "" << "PLAY" << "no file was named" << 0;
-        QTest::newRow("record, nothing named") << "" << "RECORD" << "no file was named" << 0;
-        QTest::newRow("open, missing")
-            << fixture(u"missing.mp3"_s) << "OPEN" << "\"%1\": the file does not exist" << 0;
-        QTest::newRow("open, folder") << fixture({}) << "OPEN" << "\"%1\": it is a folder" << 0;
-        QTest::newRow("record, new file") << m_dir.filePath(u"new.wav"_s) << "Record" << "" << 1;
-        QTest::newRow("any case") << amr << " oPeN " << "" << 1;
-        // clang-format on
-    }
-    void commandErrors()
-    {
-        QFETCH(QString, fileName);
-        QFETCH(QString, command);
-        QFETCH(QString, error);
-        QFETCH(int, enginesMade);
-        Rig rig;
-        rig.control.setFileName(fileName);
-        const QString thrown = thrownBy([&] { rig.control.setCommand(command); });
-        QCOMPARE(thrown.isEmpty(), error.isEmpty());
-        if (error.contains(u"%1"_s))
-            error = error.arg(QDir::toNativeSeparators(fileName));
-        QVERIFY2(thrown.contains(error), qPrintable(thrown));
-        QCOMPARE(rig.enginesMade, enginesMade);
-    }
-
-    void engineCannotBeMade()
-    {
-        const QString reason = u"The sound engine cannot be loaded (no such module)."_s;
-        TransportControl control(nullptr, [&](EngineClient*, QString* error) {
-            *error = reason;
-            return nullptr;
-        });
-        control.setFileName(fixture(u"amrnb_475.amr"_s));
-        QSignalSpy failed(&control, &TransportControl::failed);
-        QCOMPARE(thrownBy([&] { control.setCommand(u"OPEN"_s); }), reason);
-        // Told once: a later command says only that there is no sound, quietly for a
-        // button of its own.
-        QVERIFY(thrownBy([&] { control.setCommand(u"PLAY"_s); }).contains(u"no sound"_s));
-        control.findChild<QAbstractButton*>(u"play"_s)->click();
-        QCOMPARE(failed.count(), 2);
-        QCOMPARE(failed.at(0).at(0).toString(), reason);
-        QCOMPARE(failed.at(0).at(1).toBool(), true);
-        QCOMPARE(failed.at(1).at(1).toBool(), false);
-    }
-
-    void perMode_data()
-    {
-        QTest::addColumn<QString>("commands");
-        QTest::addColumn<QString>("reports");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("enabled");
-        const auto row = [](const char* name, const char* commands, const char* reports, int mode,
-                            const char* enabled) {
-            QTest::newRow(name) << commands << reports << mode << enabled;
-        };
-        // text.mp3 stands for any file: the fake engine reads none.
-        const char* open = "prev next play back step record eject";
-        const char* recording = "next play pause stop eject";
-        const char* closed = "next play record";
-        // clang-format off
-        row("nothing named", "", "", ModeNotOpen, "next record");
-        row("file named", "text.mp3", "", ModeNotOpen, closed);
-        row("opened", "text.mp3 OPEN", "stopped opened", ModeReady, open);
-        row("playing", "text.mp3 PLAY", "stopped opened playing", ModePlaying,
-            "prev next pause back step stop record eject");
-        row("paused", "text.mp3 PLAY PAUSE", "stopped opened playing paused", ModePaused,
-            "prev next play pause back step stop record eject");
-        row("seeking", "text.mp3 PLAY STEP", "stopped opened playing seeking", ModeSeeking, open);
-        row("played to the end", "text.mp3 PLAY", "stopped opened playing stopped end",
-            ModeStopped, open);
-        row("recording", "text.mp3 RECORD", "recording", ModeRecording, recording);
-        row("recording paused", "text.mp3 RECORD PAUSE", "recording paused", ModePaused, recording);
-        row("recorded", "text.mp3 RECORD STOP", "recording notopen", ModeNotOpen, closed);
-        row("recorded, a file open", "text.mp3 OPEN RECORD STOP",
-            "stopped opened recording stopped", ModeStopped, open);
-        row("open failed", "text.mp3 OPEN", "failed:bad", ModeNotOpen, closed);
-        // clang-format on
-    }
-    void perMode()
-    {
-        QFETCH(QString, commands);
-        QFETCH(QString, reports);
-        QFETCH(int, mode);
-        QFETCH(QString, enabled);
-        Rig rig;
-        rig.run(commands, reports);
-        QCoreApplication::processEvents();
-        QCOMPARE(rig.control.Mode(), mode);
-        const QList<int> busy{ModePlaying, ModePaused, ModeRecording, ModeSeeking};
-        QCOMPARE(rig.control.isBusy(), busy.contains(mode));
-        QStringList enabledNames;
-        for (auto* b : rig.control.findChildren<QAbstractButton*>())
-            if (b->isEnabled())
-                enabledNames << b->objectName();
-        QCOMPARE(enabledNames, words(enabled));
-    }
-
-    // After a first open and `reports`, the actions (as for Rig::run) make these calls to the
-    // engine and raise these events.
-    void actions_data()
-    {
-        QTest::addColumn<QString>("reports");
-        QTest::addColumn<int>("position");
-        QTest::addColumn<QString>("actions");
+        QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("calls");
         QTest::addColumn<QString>("events");
-        const char* opened = "stopped opened";
-        const char* playing = "stopped opened playing";
+        const auto row = [](const char* name, const QString& steps, const char* calls,
+                            const QString& events) {
+            QTest::newRow(name) << steps << QString::fromUtf8(calls) << events;
+        };
+        const QString playing = u"a.mp3 PLAY stopped opened#1 playing "_s;
+        const QString ended = playing + u"stopped "_s;
+        const QString open = u"prev next play back step record eject"_s;
+        const QString missing = u"Cannot play \"m.mp3\": the file does not exist."_s;
+        const QString noSound = u"There is no sound: the sound engine could not be loaded."_s;
         // clang-format off
-        QTest::newRow("prev") << playing << 7000 << "prev" << "seek 0" << "";
-        QTest::newRow("next") << playing << 7000 << "next" << "" << "next";
-        // Answered by the program, the play request alone decides what plays.
-        QTest::newRow("play") << "stopped opened playing paused" << 0 << "play" << "" << "play";
-        QTest::newRow("pause") << playing << 0 << "pause" << "pause" << "";
-        QTest::newRow("back") << playing << 7000 << "back" << "seek 2000" << "";
-        QTest::newRow("back near the start") << playing << 3000 << "back" << "seek 0" << "";
-        QTest::newRow("step") << playing << 3000 << "step" << "seek 8000" << "";
-        QTest::newRow("step near the end") << playing << 7000 << "step" << "seek 10000" << "";
-        QTest::newRow("stop") << playing << 0 << "stop" << "stop" << "";
-        QTest::newRow("record") << playing << 0 << "record" << "" << "record";
-        QTest::newRow("eject") << playing << 0 << "eject" << "close" << "";
-        // PLAY opens only another file.
-        QTest::newRow("PLAY, same file") << opened << 0 << "amrnb_475.amr PLAY" << "play" << "";
-        QTest::newRow("PLAY, same file, other spelling")
-            << opened << 0 << "../data/./amrnb_475.amr PLAY" << "play" << "";
-        QTest::newRow("PLAY, another file")
-            << opened << 0 << "amrnb_122.amr PLAY" << "open amrnb_122.amr play" << "";
-        QTest::newRow("PLAY after a failed open")
-            << "failed:bad" << 0 << "PLAY" << "open amrnb_475.amr play" << "";
+        // What can be known at once is thrown (and shown quietly for a button of its own),
+        // before the engine is loaded.
+        row("nothing named, a file named, an unknown word, a missing file, a folder",
+            u"? OPEN PLAY RECORD a.mp3 ? FLY m.mp3 OPEN play . OPEN RECORD"_s, "",
+            u"524: next record|Cannot play: no file was named.|Cannot record: no file was named."
+            "|524: next play record|Unknown command \"FLY\".|Cannot open \"m.mp3\": the file does "
+            "not exist.|quiet: %1|Cannot open \".\": it is a folder, not a file.|Cannot record "
+            "into \".\": it is a folder, not a file."_s.arg(missing));
+        row("any case and spacing, a new file", u"new.wav \trEcOrD\t"_s, "record", {});
+        // The engine that cannot be made is told once, by the handler that first needs it.
+        row("no engine", u"noengine a.mp3 OPEN PLAY play"_s, "",
+            u"report: No sound engine.|No sound engine.|%1|quiet: %1"_s.arg(noSound));
+        row("no engine, reporting handler", u"noengine a.mp3 r.PLAY q.PLAY"_s, "",
+            u"No sound engine.|"_s + noSound);
+
+        row("opened", u"a.mp3 OPEN stopped opened#1 ?"_s, "open:a.mp3", u"530: "_s + open);
+        row("playing", playing + u"?"_s, "open:a.mp3 play",
+            u"526 busy: prev next pause back step stop record eject"_s);
+        row("paused", playing + u"PAUSE paused ?"_s, "open:a.mp3 play pause",
+            u"529 busy: prev next play pause back step stop record eject"_s);
+        row("seeking", playing + u"STEP seeking ?"_s, "open:a.mp3 play seek:5000",
+            u"528 busy: "_s + open);
+        row("played to the end", ended + u"end#2 ?"_s, "open:a.mp3 play", u"next:a|525: "_s + open);
+        row("recording, paused, recorded", u"a.mp3 RECORD recording ? PAUSE paused ? notopen ?"_s,
+            "record pause", u"527 busy: next play pause stop eject|529 busy: next play pause stop "
+            "eject|524: next play record"_s);
+        // Until a file plays again, it is Ready only if nothing was sent after it opened.
+        row("stop, record or close: no longer Ready", u"a.mp3 OPEN STOP stopped opened#1 ? OPEN "
+            "opened#3 RECORD recording stopped ? OPEN opened#5 EJECT ?"_s,
+            "open:a.mp3 stop open:a.mp3 record open:a.mp3 close",
+            u"525: %1|525: %1|525: %1"_s.arg(open));
+
+        row("buttons", playing + u"@7000 prev next pause stop record eject"_s,
+            "open:a.mp3 play seek:0 pause stop close", u"next|record"_s);
+        row("back and step, up to the ends", playing + u"@7000 back @3000 back step @7000 step"_s,
+            "open:a.mp3 play seek:2000 seek:0 seek:8000 seek:10000", {});
+        row("play, answered by the program, only asks", u"a.mp3 OPEN answering play"_s,
+            "open:a.mp3", u"play"_s);
+        row("play, unanswered, plays the file being opened", u"a.mp3 OPEN - play"_s,
+            "open:a.mp3 play", {});
+        row("PLAY opens only another file", u"a.mp3 OPEN ./a.mp3 PLAY b.mp3 PLAY"_s,
+            "open:a.mp3 play open:b.mp3 play", {});
+        // The arrows stop at the ends and pass over disabled buttons; Space presses the
+        // current one, which moves to the nearest enabled one when it is disabled.
+        row("keys", u"a.mp3 OPEN stopped opened#1 @6000 <<<<<<<<<_>>>_<_ playing _>> notopen _"_s,
+            "open:a.mp3 seek:0 seek:1000 play pause", u"record"_s);
+
+        row("failure goes to the sender's policy",
+            u"c.mp3 r.OPEN notopen failed#1 q.OPEN failed#2"_s, "open:c.mp3 open:c.mp3",
+            u"report r: failed #1|quiet q: failed #2"_s);
+        row("a fault between an open and its answer pairs nothing",
+            u"a.mp3 OPEN fault stopped opened#1 c.mp3 r.OPEN notopen failed#2"_s,
+            "open:a.mp3 open:c.mp3", u"report: fault|report r: failed #2"_s);
+        row("answers out of order", u"a.mp3 q.OPEN b.mp3 OPEN stopped opened#2 failed#1 ?"_s,
+            "open:a.mp3 open:b.mp3", u"quiet q: failed #1|530: "_s + open);
+        row("a play after a failed open says nothing new, and opens again",
+            u"c.mp3 r.PLAY notopen failed#1 failed#2 PLAY"_s, "open:c.mp3 play open:c.mp3 play",
+            u"report r: failed #1"_s);
+        row("pause resumes only what the engine said is paused",
+            u"a.mp3 RECORD recording PAUSE paused q.PAUSE failed#3 notopen PAUSE"_s,
+            "record pause resume pause", u"quiet q: failed #3"_s);
+
+        // A stop in the answer to an end waits, so that the next file can join the tail;
+        // a file that cannot be opened is passed over.
+        row("end, next file", ended + u"a=STOP,b.mp3,PLAY end#2 STOP"_s,
+            "open:a.mp3 play next:b.mp3 play stop", u"next:a"_s);
+        row("end, same file", ended + u"a=STOP,PLAY end#2"_s, "open:a.mp3 play play", u"next:a"_s);
+        row("end, only a stop", ended + u"a=STOP end#2"_s, "open:a.mp3 play stop", u"next:a"_s);
+        row("end, stop and open", ended + u"a=STOP,b.mp3,OPEN end#2"_s,
+            "open:a.mp3 play stop open:b.mp3", u"next:a"_s);
+        row("end, a missing file", ended + u"a=STOP,m.mp3,PLAY m=STOP,b.mp3,PLAY end#2"_s,
+            "open:a.mp3 play next:b.mp3 play", u"next:a|%1|next:m"_s.arg(missing));
+        row("end, a file that fails",
+            ended + u"a=c.mp3,PLAY c=b.mp3,PLAY end#2 failed#3 failed#4"_s,
+            "open:a.mp3 play next:c.mp3 play next:b.mp3 play", u"next:a|quiet: failed #3|next:c"_s);
+        // Named again, the missing file is not passed over again, then or at a later end.
+        row("end, a missing file named again", ended + u"a=m.mp3,PLAY m=m.mp3,PLAY end#2 a.mp3 "
+            "PLAY end#3"_s, "open:a.mp3 play play", u"next:a|%1|next:m|%1|next:a"_s.arg(missing));
+        // An answer may see another failure come in (under a modal report, say).
+        row("end, a failure within the answer", ended + u"a=c.mp3,PLAY,failed#3,m.mp3,PLAY "
+            "c=m.mp3,PLAY end#2"_s, "open:a.mp3 play next:c.mp3 play",
+            u"next:a|quiet: failed #3|next:c|%1|next:m|%1|next:m"_s.arg(missing));
+
+        // Through the real engine. All the engine had to say about a bad file has come once
+        // a later open is in.
+        row("real: open play pause resume stop close, play opens, eject", u"real long.wav "
+            "OPEN:530 PLAY:526 PAUSE:529 PAUSE:526 STOP:525 CLOSE:524 PLAY:526 PAUSE:529 PLAY:526 "
+            "EJECT:524"_s, "", {});
+        row("real: to the end, twice", u"real amrnb_475.amr PLAY end:525 PLAY end:525"_s, "",
+            u"next:amrnb_475|next:amrnb_475"_s);
+        row("real: record", u"real take.wav RECORD:527 STOP:524 saved"_s, "", u"saved"_s);
+        row("real: bad files", u"real corrupt.mp3 OPEN text.mp3 PLAY long.wav OPEN:530"_s, "",
+            u"quiet: Cannot open \"corrupt.mp3\": the file is damaged.|quiet: Cannot open "
+            "\"text.mp3\": it is not a sound file."_s);
         // clang-format on
     }
-    void actions()
+    void commands()
     {
-        QFETCH(QString, reports);
-        QFETCH(int, position);
-        QFETCH(QString, actions);
+        QFETCH(QString, steps);
         QFETCH(QString, calls);
         QFETCH(QString, events);
         Rig rig;
-        rig.run(u"amrnb_475.amr OPEN"_s, reports);
-        rig.engine->calls.clear();
-        rig.engine->position = position;
-        QStringList raised;
-        connect(&rig.control, &TransportControl::playRequested, [&] { raised << u"play"_s; });
-        connect(&rig.control, &TransportControl::recordRequested, [&] { raised << u"record"_s; });
-        connect(&rig.control, &TransportControl::nextRequested, [&] { raised << u"next"_s; });
-        rig.run(actions);
-        QCOMPARE(rig.engine->calls.join(u' '), calls);
-        QCOMPARE(raised.join(u' '), events);
+        rig.run(steps);
+        QCOMPARE(rig.engine ? rig.engine->calls.join(u' ') : QString(), calls);
+        QCOMPARE(rig.events.join(u'|'), events);
     }
 
-    // The program's answer to the end of a file (as for Rig::run) makes these engine calls:
-    // a stop there waits, so that the next file can follow the tail still playing.
-    void answerToTheEnd_data()
+    // The buttons fill the bar side by side, in bar order; the current one shows the focus.
+    void barAndFocus()
     {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("calls");
-        // clang-format off
-        QTest::newRow("next file") << "STOP amrnb_122.amr PLAY" << "openNext amrnb_122.amr play";
-        QTest::newRow("same file") << "STOP PLAY" << "play";
-        QTest::newRow("nothing") << "" << "";
-        QTest::newRow("only a stop") << "STOP" << "stop";
-        QTest::newRow("stop, then open") << "STOP amrnb_122.amr OPEN" << "stop open amrnb_122.amr";
-        QTest::newRow("a missing file") << "STOP missing.amr PLAY" << "stop";
-        // clang-format on
-    }
-    void answerToTheEnd()
-    {
-        QFETCH(QString, answer);
-        QFETCH(QString, calls);
-        Rig rig;
-        rig.run(u"amrnb_475.amr PLAY"_s, u"stopped opened playing stopped"_s);
-        rig.engine->calls.clear();
-        connect(&rig.control, &TransportControl::nextRequested, this,
-                [&] { thrownBy([&] { rig.run(answer); }); }); // a missing file throws
-        rig.run({}, u"end"_s);
-        QCOMPARE(rig.engine->calls.join(u' '), calls);
-        rig.engine->calls.clear();
-        rig.run(u"STOP"_s); // outside the answer, a stop goes through at once
-        QCOMPARE(rig.engine->calls, QStringList{u"stop"_s});
-    }
-
-    void keyboard()
-    {
-        Rig rig;
-        rig.run(u"amrnb_475.amr OPEN"_s, u"stopped opened"_s);
-        const auto press = [&](const QString& keys) { // '<' and '>' the arrows, ' ' Space
-            for (const QChar key : keys)
-                QTest::keyClick(&rig.control, key == u'<'   ? Qt::Key_Left
-                                              : key == u'>' ? Qt::Key_Right
-                                                            : Qt::Key_Space);
-        };
-        // Enabled: prev next play back step record eject. The arrows stop at the ends and
-        // pass over disabled buttons; Space presses the current one.
-        press(u"<<<<<<<<<<<< >>>"_s); // prev
-        rig.engine->position = 6000;
-        press(u" < "_s); // back, play
-        QCOMPARE(rig.engine->calls,
-                 (QStringList{u"open amrnb_475.amr"_s, u"seek 0"_s, u"seek 1000"_s, u"play"_s}));
-
-        // Play is disabled while playing: the current button moves on to Pause.
-        rig.run({}, u"playing"_s);
-        rig.engine->calls.clear();
-        press(u" >>>>>>>>>>>> "_s);
-        QCOMPARE(rig.engine->calls, (QStringList{u"pause"_s, u"close"_s}));
+        TransportControl control;
+        control.resize(400, 40);
+        control.show();
+        QVERIFY(QTest::qWaitForWindowActive(&control));
+        int left = 0;
+        for (auto* b : control.findChildren<QAbstractButton*>()) {
+            QCOMPARE(b->geometry(), QRect(left, 0, b->width(), control.height()));
+            QVERIFY(b->width() > 20);
+            left += b->width();
+        }
+        QCOMPARE(left, control.width());
+        auto* current = control.findChild<QAbstractButton*>(u"next"_s);
+        control.clearFocus();
+        const QImage plain = current->grab().toImage();
+        control.setFocus();
+        QVERIFY(control.hasFocus() && current->grab().toImage() != plain);
+        control.clearFocus();
+        QCOMPARE(current->grab().toImage(), plain);
     }
 
     void periodicStatus()
@@ -365,67 +359,10 @@ private Q_SLOTS:
         QSignalSpy status(&control, &TransportControl::statusUpdate);
         control.setUpdateInterval(20);
         QTRY_VERIFY(status.count() >= 3);
-    }
-
-    // Through the real engine. A step names a file, sends a command or ("end") waits for the
-    // track to end; with ":MODE" it waits until statusUpdate() announces that mode. By then
-    // nextRequested() has come once for each "end" so far.
-    void realEngine_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("failure"); // named by the one failed() message
-        // clang-format off
-        QTest::newRow("open play pause resume stop close")
-            << "long.wav" << "OPEN:530 PLAY:526 PAUSE:529 PAUSE:526 STOP:525 CLOSE:524" << "";
-        QTest::newRow("play opens; eject") << "long.wav" << "PLAY:526 EJECT:524" << "";
-        QTest::newRow("play resumes") << "long.wav" << "PLAY:526 PAUSE:529 PLAY:526" << "";
-        QTest::newRow("accented name, stop after open")
-            << "tone ñandú Ünïcode – space.mp3" << "OPEN:530 STOP:525" << "";
-        QTest::newRow("to the end, twice")
-            << "amrnb_475.amr" << "PLAY end:525 PLAY end:525" << "";
-        QTest::newRow("record") << "take.wav" << "RECORD:527 STOP:524" << "";
-        // All the engine had to say about a bad file has come once a later open is in.
-        QTest::newRow("corrupt, open")
-            << "corrupt.mp3" << "OPEN:524 long.wav OPEN:530" << "corrupt.mp3";
-        QTest::newRow("text, play") << "text.mp3" << "PLAY:524 long.wav OPEN:530" << "text.mp3";
-        QTest::newRow("empty, play") << "zero.mp3" << "PLAY:524 long.wav OPEN:530" << "zero.mp3";
-        // clang-format on
-    }
-    void realEngine()
-    {
-        QFETCH(QString, file);
-        QFETCH(QString, script);
-        QFETCH(QString, failure);
-        const auto path = [&](const QString& name) {
-            return QFile::exists(fixture(name)) ? fixture(name) : m_dir.filePath(name);
-        };
-        TransportControl control;
-        QList<int> announced{ModeNotOpen};
-        connect(&control, &TransportControl::statusUpdate, this,
-                [&] { announced << control.Mode(); });
-        QSignalSpy failed(&control, &TransportControl::failed);
-        QSignalSpy next(&control, &TransportControl::nextRequested);
-        int ends = 0;
-        control.setFileName(path(file));
-        for (const QString& step : words(script)) {
-            const QString word = step.section(u':', 0, 0);
-            if (step.contains(u'.'))
-                control.setFileName(path(step));
-            else if (word == u"end"_s)
-                ++ends;
-            else
-                control.setCommand(word);
-            const int mode = step.section(u':', 1).toInt();
-            QTRY_VERIFY_WITH_TIMEOUT(next.count() == ends && (!mode || announced.last() == mode),
-                                     20000);
-            QVERIFY(!mode || control.Mode() == mode);
-        }
-        QCOMPARE(failed.count(), failure.isEmpty() ? 0 : 1);
-        QVERIFY(failure.isEmpty() || failed.at(0).at(0).toString().contains(failure));
-        QVERIFY(failure.isEmpty() || !failed.at(0).at(1).toBool()); // no handler sent it
-        if (script.contains(u"RECORD"_s))                           // the recording is left on disk
-            QVERIFY(QFileInfo(path(file)).size() >= 44);
+        control.setUpdateInterval(0); // mode changes only
+        status.clear();
+        QTest::qWait(200);
+        QCOMPARE(status.count(), 0);
     }
 };
 
