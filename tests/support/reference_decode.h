@@ -38,31 +38,25 @@ inline std::vector<float> withoutSilentFrames(const std::vector<float>& samples,
 }
 
 // `path` decoded by ffmpeg (or, for AMR, by sox over opencore) into interleaved float at
-// `rate` and `channels`. Empty when the tool failed.
-inline std::vector<float> referenceDecode(const QString& path, int rate, int channels)
+// `rate` and `channels`. Empty when the tool failed; `messages` gets what it said, and
+// never stays empty when it failed.
+inline std::vector<float> referenceDecode(const QString& path, int rate, int channels,
+                                          QString* messages = nullptr)
 {
-    QString tool = QStringLiteral("ffmpeg");
-    QStringList args = {QStringLiteral("-v"),
-                        QStringLiteral("error"),
-                        QStringLiteral("-nostdin"),
-                        QStringLiteral("-i"),
-                        path,
-                        QStringLiteral("-f"),
-                        QStringLiteral("f32le"),
-                        QStringLiteral("-ac"),
-                        QString::number(channels),
-                        QStringLiteral("-ar"),
-                        QString::number(rate),
-                        QStringLiteral("-")};
-    if (path.endsWith(QLatin1String(".amr"))) {
-        tool = QStringLiteral("sox");
-        args = {path, QStringLiteral("-t"), QStringLiteral("f32"), QStringLiteral("-")};
-    }
+    using namespace Qt::StringLiterals;
+    const bool amr = path.endsWith(".amr"_L1);
     QProcess process;
-    process.start(tool, args);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return {};
-    return floatsFrom(process.readAllStandardOutput());
+    process.start(
+        amr ? u"sox"_s : u"ffmpeg"_s,
+        (amr ? QStringList{path} : QStringList{u"-v"_s, u"error"_s, u"-nostdin"_s, u"-i"_s, path}) +
+            (amr ? u"-t f32 -"_s : u"-f f32le -ac %1 -ar %2 -"_s.arg(channels).arg(rate))
+                .split(u' '));
+    const bool ok = process.waitForFinished(60000) &&
+                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    if (messages)
+        *messages = ok ? said : process.errorString() + u": "_s + said;
+    return ok ? floatsFrom(process.readAllStandardOutput()) : std::vector<float>();
 }
 
 } // namespace Marlet::Testing
