@@ -67,7 +67,8 @@ Q_SIGNALS:
     // The file that play() `id` plays is read to its end and queued whole; the device
     // plays its tail on (see EngineClient::engineEndOfMedia()).
     void endOfMedia(Marlet::Audio::CommandId id);
-    // The recording that record() `id` started was completed into `path`.
+    // The recording that record() `id` started was completed into `path`: where the file is
+    // now (moved with its folder), empty when it was deleted; failed() said so before.
     void recordingSaved(Marlet::Audio::CommandId id, const QString& path, qint64 durationMs);
 
 private:

@@ -2,13 +2,14 @@
 
 #include "amr_source.h"
 #include "ffmpeg_source.h"
+#include "native_file.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace Marlet::Audio {
 
@@ -22,6 +23,17 @@ QString cannotPlay(const QString& name, const QString& reason)
 QString withDetail(const QString& reason, const QString& detail)
 {
     return detail.isEmpty() ? reason : QStringLiteral("%1 (%2)").arg(reason, detail);
+}
+
+// Where the ID3v2 tag that `head` starts with says it ends, in bytes; 0 without one.
+qint64 id3v2End(const QByteArray& head)
+{
+    if (head.size() < 10 || !head.startsWith("ID3"))
+        return 0;
+    qint64 size = 0; // four bytes of seven bits each
+    for (int i = 6; i < 10; ++i)
+        size = (size << 7) | (head[i] & 0x7f);
+    return 10 + size;
 }
 
 // Devices give at most two channels; more are mixed down.
@@ -47,41 +59,34 @@ Decoder::~Decoder()
 
 std::unique_ptr<Decoder> Decoder::open(const QString& path, QString* error)
 {
-    const QString name = QDir::toNativeSeparators(path);
-    const QFileInfo file(path);
     if (path.isEmpty()) {
         *error = QStringLiteral("Cannot play: no file was named.");
         return {};
     }
-    if (!file.exists()) {
-        *error = cannotPlay(name, QStringLiteral("the file does not exist"));
-        return {};
-    }
-    if (file.isDir()) {
-        *error = cannotPlay(name, QStringLiteral("it is a folder, not a file"));
-        return {};
-    }
     auto device = std::make_unique<QFile>(path);
-    if (!device->open(QIODevice::ReadOnly)) {
-        *error = cannotPlay(
-            name, withDetail(QStringLiteral("the file cannot be read"), device->errorString()));
+    if (QString reason; !openRegularFile(device.get(), QIODevice::ReadOnly, &reason)) {
+        *error = cannotPlay(QDir::toNativeSeparators(path), reason);
         return {};
     }
-    return open(std::move(device), name, error);
+    return open(std::move(device), QDir::toNativeSeparators(path), error);
 }
 
 std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, const QString& name,
                                        QString* error)
 {
     silenceFfmpegLog();
-    if (device->size() == 0) {
-        *error = cannotPlay(name, QStringLiteral("the file is empty"));
+    // System files (in /proc) say they are empty and are not: only reading tells.
+    const QByteArray head = device->peek(16);
+    if (head.isEmpty()) {
+        *error = cannotPlay(name, device->size() == 0
+                                      ? QStringLiteral("the file is empty")
+                                      : withDetail(QStringLiteral("the file cannot be read"),
+                                                   device->errorString()));
         return {};
     }
-    const QByteArray head = device->peek(16);
-    if (head.isEmpty() && device->size() != 0) {
-        *error = cannotPlay(
-            name, withDetail(QStringLiteral("the file cannot be read"), device->errorString()));
+    if (id3v2End(head) > device->size()) {
+        *error = cannotPlay(name, QStringLiteral("the file is damaged (its tag says it is larger "
+                                                 "than the file)"));
         return {};
     }
 
@@ -142,7 +147,33 @@ StreamInfo Decoder::info() const
 
 void Decoder::setOutputFormat(int sampleRate, int channels)
 {
+    const int oldRate = outputRate();
+    const int oldChannels = outputChannels();
+    if (sampleRate == oldRate && channels == oldChannels)
+        return;
+    // What was decoded and not yet read, and what the converter still holds, is in the old
+    // format: it is converted as well, so that it is neither lost nor read in the wrong
+    // layout. The whole chunk is converted, for the converter to see the samples before
+    // the first unread one; what was read already is then skipped.
+    m_resampler.drain(m_pending);
     m_resampler.setOutput(sampleRate, channels);
+    std::vector<float> chunk = std::exchange(m_pending, {});
+    const qint64 readFrames = qint64(std::exchange(m_pendingAt, 0)) / oldChannels;
+    FramePtr frame(av_frame_alloc());
+    if (!frame || readFrames == qint64(chunk.size()) / oldChannels)
+        return;
+    frame->format = AV_SAMPLE_FMT_FLT;
+    frame->sample_rate = oldRate;
+    av_channel_layout_default(&frame->ch_layout, oldChannels);
+    frame->nb_samples = int(chunk.size() / size_t(oldChannels));
+    // Borrowed, not owned: the frame has no buffer to free.
+    frame->data[0] = reinterpret_cast<uint8_t*>(chunk.data());
+    frame->extended_data = frame->data;
+    Resampler once;
+    once.setOutput(sampleRate, channels);
+    once.convert(frame.get(), m_pending);
+    once.drain(m_pending);
+    m_pendingAt = std::min(m_pending.size(), size_t(readFrames * sampleRate / oldRate * channels));
 }
 
 bool Decoder::refill()
@@ -169,6 +200,7 @@ qint64 Decoder::read(float* out, qint64 maxFrames)
     while (written < maxFrames) {
         if (m_pendingAt >= m_pending.size() && !refill())
             break;
+        Q_ASSERT((m_pending.size() - m_pendingAt) % channels == 0); // whole frames only
         const size_t available = (m_pending.size() - m_pendingAt) / channels;
         const size_t take = std::min(available, size_t(maxFrames - written));
         std::memcpy(out + size_t(written) * channels, m_pending.data() + m_pendingAt,

@@ -31,7 +31,8 @@ public:
     // The stream's own rate and channel count, and its duration in ms (-1 when unknown).
     StreamInfo info() const;
 
-    // Output format for read(); defaults to the stream's own rate and channels.
+    // Output format for read(); defaults to the stream's own rate and channels. What was
+    // decoded in the previous format and not yet read is converted as well.
     void setOutputFormat(int sampleRate, int channels);
     int outputRate() const { return m_resampler.outputRate(); }
     int outputChannels() const { return m_resampler.outputChannels(); }

@@ -36,7 +36,8 @@ public:
     // command cuts it. A play() after openNext() now joins the tail without a gap.
     virtual void engineEndOfMedia(CommandId id) = 0;
     // The recording that record() `id` started is complete in `path` (in part after a
-    // fault, which came before).
+    // fault, which came before; where it is now when its folder was moved, empty when it
+    // was deleted).
     virtual void engineRecordingSaved(CommandId id, const QString& path, qint64 durationMs) = 0;
 
 protected:

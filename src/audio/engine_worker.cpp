@@ -183,9 +183,10 @@ void EngineWorker::endRecording(const QString& cause)
     std::unique_ptr<Recorder> recorder = std::move(m_recorder);
     const CommandId id = std::exchange(m_recordId, 0);
     const bool complete = recorder->finish();
-    const QString path = recorder->path();
+    const QString path = recorder->savedPath(); // empty when the file was deleted
     const qint64 ms = recorder->recordedMs();
     QString error = recorder->error();
+    const bool moved = recorder->path() != path;
     recorder.reset();
     m_timer.stop();
     publishStill(0);
@@ -193,15 +194,19 @@ void EngineWorker::endRecording(const QString& cause)
         becomeLoaded();
     else
         becomeIdle();
-    const QString saved = QStringLiteral("The first %1 s of \"%2\" are saved.")
-                              .arg(double(ms) / 1000.0, 0, 'f', 1)
-                              .arg(QDir::toNativeSeparators(path));
+    const QString seconds = QString::number(double(ms) / 1000.0, 'f', 1);
+    const QString shown = QDir::toNativeSeparators(path);
+    QString saved = QStringLiteral("The first %1 s of \"%2\" are saved.").arg(seconds, shown);
+    if (path.isEmpty())
+        saved = QStringLiteral("The recording is lost.");
+    else if (moved)
+        saved = QStringLiteral("The first %1 s are saved in \"%2\".").arg(seconds, shown);
     if (!cause.isEmpty()) {
         fault(QStringLiteral("%1 %2").arg(cause, saved));
     } else if (!complete) {
         if (error.isEmpty())
             error = QStringLiteral("the file could not be completed");
-        fault(QStringLiteral("The recording stopped early: %1. %2").arg(error, saved));
+        fault(QStringLiteral("The recording could not be completed: %1. %2").arg(error, saved));
     }
     Q_EMIT recordingSaved(id, path, ms);
 }

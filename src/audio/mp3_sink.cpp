@@ -1,5 +1,6 @@
 #include "mp3_sink.h"
 
+#include "native_file.h"
 #include "qt_avio.h"
 
 extern "C" {
@@ -44,10 +45,9 @@ std::unique_ptr<Mp3Sink> Mp3Sink::create(const QString& path, int sampleRate, in
                                          QString* error)
 {
     std::unique_ptr<Mp3Sink> sink(new Mp3Sink(path));
-    if (!sink->m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        *error = sink->m_file.errorString();
+    if (!openRegularFile(&sink->m_file,
+                         QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered, error))
         return {};
-    }
     if (!sink->setUp(sampleRate, channels)) {
         *error = sink->m_error;
         return {};

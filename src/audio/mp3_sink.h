@@ -19,6 +19,7 @@ public:
     bool finish() override;
     qint64 framesWritten() const override;
     QString error() const override { return m_error; }
+    const QFile& file() const override { return m_file; }
 
 private:
     explicit Mp3Sink(const QString& path);

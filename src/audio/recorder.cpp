@@ -1,5 +1,9 @@
 #include "recorder.h"
 
+#include "native_file.h"
+
+#include <QDir>
+
 namespace Marlet::Audio {
 
 namespace {
@@ -12,8 +16,8 @@ constexpr size_t kBufferSamples = 32 * 1024;
 
 Recorder::Recorder(QString path, std::unique_ptr<SdlDevice> device,
                    std::unique_ptr<RecordingSink> sink)
-    : m_path(std::move(path)), m_device(std::move(device)), m_sink(std::move(sink)),
-      m_rate(m_device->spec().freq), m_buffer(kBufferSamples)
+    : m_path(std::move(path)), m_savedPath(m_path), m_device(std::move(device)),
+      m_sink(std::move(sink)), m_rate(m_device->spec().freq), m_buffer(kBufferSamples)
 {
 }
 
@@ -59,8 +63,26 @@ bool Recorder::pump()
     if (m_sinceCheckpoint >= m_device->spec().freq) {
         m_sink->checkpoint();
         m_sinceCheckpoint = 0;
+        if (!fileIsInPlace())
+            return false;
     }
     return m_sink->error().isEmpty();
+}
+
+bool Recorder::fileIsInPlace()
+{
+    m_savedPath = whereIsOpenFile(m_sink->file(), m_path);
+    return m_savedPath == m_path;
+}
+
+QString Recorder::error() const
+{
+    const QString name = QDir::toNativeSeparators(m_path);
+    if (m_savedPath.isEmpty())
+        return QStringLiteral("\"%1\" or its folder was deleted").arg(name);
+    if (m_savedPath != m_path)
+        return QStringLiteral("\"%1\" or its folder was moved").arg(name);
+    return m_sink->error();
 }
 
 void Recorder::setPaused(bool paused)
@@ -71,12 +93,13 @@ void Recorder::setPaused(bool paused)
 bool Recorder::finish()
 {
     if (m_finished)
-        return m_sink->error().isEmpty();
+        return error().isEmpty();
     m_device->setPaused(true);
     pump();
     m_finished = true;
     m_device.reset();
-    return m_sink->finish();
+    const bool inPlace = fileIsInPlace();
+    return m_sink->finish() && inPlace;
 }
 
 qint64 Recorder::recordedMs() const

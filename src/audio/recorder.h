@@ -18,24 +18,31 @@ public:
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
 
-    // Moves captured audio into the file. False once writing has failed; the recording
-    // must then be finished.
+    // Moves captured audio into the file, and about once a second makes sure that the
+    // file is still where it was made. False once writing has failed or the file has gone;
+    // the recording must then be finished.
     bool pump();
     void setPaused(bool paused);
     // True once the input device has gone away; finish() still saves what came before.
     bool deviceLost() { return m_device && m_device->isLost(); }
     // Stops capturing, writes what is left and completes the file. Returns false when
-    // the file could not be written in full; what was written stays valid.
+    // the file could not be written in full, or is no longer where it was made; what was
+    // written stays valid.
     bool finish();
 
     const QString& path() const { return m_path; }
+    // Where the file is now: path(), a new path when its folder was moved, or empty once
+    // it has been deleted. Checked by pump() and finish().
+    const QString& savedPath() const { return m_savedPath; }
     qint64 recordedMs() const;
-    QString error() const { return m_sink->error(); }
+    QString error() const;
 
 private:
     Recorder(QString path, std::unique_ptr<SdlDevice> device, std::unique_ptr<RecordingSink> sink);
+    bool fileIsInPlace();
 
     QString m_path;
+    QString m_savedPath;
     std::unique_ptr<SdlDevice> m_device;
     std::unique_ptr<RecordingSink> m_sink;
     int m_rate;

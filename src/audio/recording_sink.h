@@ -26,6 +26,8 @@ public:
     virtual qint64 framesWritten() const = 0;
     // Why writing failed, empty while it has not.
     virtual QString error() const = 0;
+    // The file written, open until finish().
+    virtual const QFile& file() const = 0;
 
     // True when `path` names a file a sink can be made for; otherwise sets `error`.
     static bool acceptsName(const QString& path, QString* error);

@@ -1,5 +1,7 @@
 #include "wav_sink.h"
 
+#include "native_file.h"
+
 #include <QtEndian>
 
 #include <array>
@@ -32,8 +34,10 @@ std::unique_ptr<WavSink> WavSink::create(const QString& path, int sampleRate, in
                                          QString* error)
 {
     std::unique_ptr<WavSink> sink(new WavSink(path, sampleRate, channels));
-    if (!sink->m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) ||
-        !sink->writeHeader()) {
+    if (!openRegularFile(&sink->m_file,
+                         QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered, error))
+        return {};
+    if (!sink->writeHeader()) {
         *error = sink->m_file.errorString();
         return {};
     }

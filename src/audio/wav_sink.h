@@ -16,6 +16,7 @@ public:
     bool finish() override;
     qint64 framesWritten() const override { return m_dataBytes / m_frameBytes; }
     QString error() const override { return m_error; }
+    const QFile& file() const override { return m_file; }
 
 private:
     WavSink(const QString& path, int sampleRate, int channels);
