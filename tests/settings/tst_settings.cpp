@@ -100,6 +100,60 @@ private Q_SLOTS:
     {
         QCOMPARE(programFolder(), QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
     }
+
+    // A file that is not a store this program writes reads as empty and is never written
+    // over, at every access of the run, also when it was damaged after earlier accesses.
+    // A refused save names the file; standard error hears of it once.
+    void notAStoreIsLeftAlone_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("dir"); // what reading "Last Dir" gives; null: damaged
+        QByteArray noise(3000, '\0');
+        quint32 seed = 15;
+        for (char& byte : noise) {
+            seed = seed * 1664525u + 1013904223u;
+            byte = char(seed >> 24);
+        }
+        QTest::newRow("random bytes") << noise << QString();
+        QTest::newRow("broken section header")
+            << QByteArray("[Settings\nLast%20Dir=/somewhere\n") << QString();
+        QTest::newRow("a hash line, which Qt does not take for a comment")
+            << QByteArray("# mine\n[Settings]\n") << QString();
+        QTest::newRow("a line that is no key=value")
+            << QByteArray("[Settings]\nLast Dir\n") << QString();
+        QTest::newRow("a valid store")
+            << QByteArray("; mine\n\n[Settings]\nLast%20Dir=/kept\n") << u"/kept"_s;
+    }
+    void notAStoreIsLeftAlone()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, dir);
+        save(lastDriveKey(), u"/in use"_s);
+        QCOMPARE(read(lastDriveKey()), u"/in use"_s);
+        writeStore(bytes);
+        const QString file = QDir::toNativeSeparators(storeFile());
+        for (int access = 0; access < 2; ++access) {
+            QCOMPARE(read(lastDirKey()), dir.isNull() ? u"default"_s : dir);
+            if (!dir.isNull()) {
+                save(lastDirKey(), dir += u'+');
+                continue;
+            }
+            if (access == 0)
+                QTest::ignoreMessage(QtWarningMsg,
+                                     QRegularExpression(QRegularExpression::escape(file)));
+            else
+                QTest::failOnWarning(QRegularExpression(u"."_s));
+            try {
+                save(lastDirKey(), u"/lost"_s);
+                QFAIL("saved over a damaged store");
+            } catch (const Marlet::Forms::RuntimeError& error) {
+                QVERIFY2(error.message().contains(file), qPrintable(error.message()));
+            }
+            QFile stored(storeFile());
+            QVERIFY(stored.open(QIODevice::ReadOnly));
+            QCOMPARE(stored.readAll(), bytes);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSettings)
