@@ -471,6 +471,44 @@ private Q_SLOTS:
         QCOMPARE(picker->Dir1()->Path(), expand(u"{b}/x"_s));
         QVERIFY(m_reports.isEmpty());
     }
+
+    // Every folder line below the drive's root shows its whole name, nine levels down
+    // too, in the list's own size, and gives its full path as its tooltip.
+    void deepFoldersAreReadable_data()
+    {
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("five levels") << 5 << u"Album 1971"_s;
+        QTest::newRow("nine levels") << 9 << u"Album"_s;
+    }
+    void deepFoldersAreReadable()
+    {
+        QFETCH(int, depth);
+        QFETCH(QString, name);
+        QStringList names;
+        for (int level = 1; level < depth; ++level)
+            names.append(u"Level %1"_s.arg(level));
+        names.append(name);
+        makeFiles(u"a/"_s + names.join(u'/'), {u"CD 1/"_s});
+        Form2 picker(m_playlist);
+        picker.Show();
+        DirListBox* folders = picker.Dir1();
+        folders->setPath(expand(u"{a}/"_s + names.join(u'/')));
+        QCOMPARE(folders->geometry(), QRect(16, 40, 137, 126));
+        QCOMPARE(folders->currentIndex().row(), depth);
+        QString path = expand(u"{a}"_s);
+        for (int row = 1; row <= depth + 1; ++row) {
+            const QModelIndex line = folders->model()->index(row, 0);
+            const QString text = line.data().toString();
+            path += QDir::separator() + text;
+            QCOMPARE(line.data(Qt::ToolTipRole).toString(), path);
+            folders->scrollTo(line);
+            const QRect shown = folders->nameRect(line);
+            QVERIFY2(shown.width() >= folders->fontMetrics().horizontalAdvance(text) &&
+                         folders->viewport()->rect().contains(shown),
+                     qPrintable(text));
+        }
+    }
 };
 
 QTEST_MAIN(TestFolderPicker)
