@@ -5,11 +5,14 @@
 #include "folder_picker/drives.h"
 #include "folder_picker/file_list_box.h"
 #include "forms/error_policy.h"
+#include "forms/runtime_error.h"
 #include "forms/twips.h"
 #include "forms/window_frame.h"
 #include "settings/settings_store.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
@@ -25,6 +28,21 @@ namespace {
 
 constexpr int clientWidthTwips = 4065;
 constexpr int clientHeightTwips = 2790;
+
+// Whether `stored`, a "Last Drive" value, names a drive that is there now.
+bool isAvailable(const QString& stored)
+{
+    const auto drive = driveHolding(stored, availableDrives());
+    return samePath(stored, Settings::programFolder()) ||
+           (drive && samePath(QDir::toNativeSeparators(stored), drive->text));
+}
+
+Forms::RuntimeError unavailable(const QString& drive)
+{
+    return Forms::RuntimeError(
+        QCoreApplication::translate("Form2", "The drive %1 is not available.")
+            .arg(QDir::toNativeSeparators(drive)));
+}
 
 } // namespace
 
@@ -185,12 +203,27 @@ void Form2::Form_Load()
     resume.run([&] { folder = Settings::GetProgramSetting(Settings::lastDirKey()); });
     resume.run([&] {
         if (drive)
-            Drive1()->setDrive(*drive);
+            restoreDrive(*drive);
     });
     resume.run([&] {
         if (folder)
-            Dir1()->setPath(*folder);
+            restoreFolder(*folder, drive);
     });
+}
+
+void Form2::restoreDrive(const QString& drive)
+{
+    if (!isAvailable(drive))
+        throw unavailable(drive);
+    Drive1()->setDrive(drive);
+}
+
+void Form2::restoreFolder(const QString& folder, const std::optional<QString>& drive)
+{
+    if (drive && !isAvailable(*drive) &&
+        driveHolding(folder, {{*drive, QDir::toNativeSeparators(*drive)}}))
+        throw unavailable(*drive);
+    Dir1()->setPath(folder);
 }
 
 void Form2::Drive1_Change()

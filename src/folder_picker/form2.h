@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class QListWidget;
 class QPushButton;
 
@@ -37,6 +39,14 @@ public:
     FileListBox* File1();
     QPushButton* Command1();
     QPushButton* Command2();
+
+    // Apply a stored "Last Drive" and "Last Dir" (`drive`, if it was read) to the lists. A
+    // stored drive is a drive's text; only the default, the program folder, is a path, and
+    // selects the drive that holds it. A drive that is not available now is refused, even
+    // where its mount folder is still there and a drive around it holds that folder, and so
+    // is a folder that it would hold. Both throw Forms::RuntimeError then; nothing changes.
+    void restoreDrive(const QString& drive);
+    void restoreFolder(const QString& folder, const std::optional<QString>& drive);
 
     // Handlers.
     void Form_Load();

@@ -509,6 +509,31 @@ private Q_SLOTS:
                      qPrintable(text));
         }
     }
+
+    // A stored drive that is no longer mounted, though its mount folder is still there, is
+    // refused at start like one whose folder has gone, and so is the stored folder on it:
+    // the picker keeps the drive and folder it was made with, and nothing is saved.
+    void unmountedDriveIsRefused_data()
+    {
+        QTest::addColumn<QString>("storedDir");
+        QTest::newRow("the drive's root folder") << u"{home}/usb"_s;
+        QTest::newRow("a folder on the drive") << u"{home}/usb/Music"_s;
+    }
+    void unmountedDriveIsRefused()
+    {
+        QFETCH(QString, storedDir);
+        makeFiles(u"home/usb"_s, {});
+        QVERIFY(QDir::setCurrent(m_dir.filePath(u"a/One"_s)));
+        storeValue(u"Last Drive"_s, expand(u"{home}/usb"_s));
+        storeValue(u"Last Dir"_s, expand(storedDir));
+        Form1 form(
+            [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
+        form.Form_Load();
+        const QStringList reads{u"read Last Drive"_s, u"read Last Dir"_s};
+        QCOMPARE(m_traffic, reads + reads);
+        QCOMPARE(form.Form2()->Drive1()->Drive(), expand(u"{a}"_s));
+        QCOMPARE(form.Form2()->Dir1()->Path(), expand(u"{a}/One"_s));
+    }
 };
 
 QTEST_MAIN(TestFolderPicker)
