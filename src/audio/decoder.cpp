@@ -2,10 +2,10 @@
 
 #include "amr_source.h"
 #include "ffmpeg_source.h"
+#include "files/file_names.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
@@ -47,24 +47,24 @@ Decoder::~Decoder()
 
 std::unique_ptr<Decoder> Decoder::open(const QString& path, QString* error)
 {
-    const QString name = QDir::toNativeSeparators(path);
-    const QFileInfo file(path);
+    const QString name = QDir::toNativeSeparators(Files::displayName(path));
     if (path.isEmpty()) {
         *error = QStringLiteral("Cannot play: no file was named.");
         return {};
     }
-    if (!file.exists()) {
+    const Files::Kind kind = Files::kindOf(path);
+    if (kind == Files::Kind::Missing) {
         *error = cannotPlay(name, QStringLiteral("the file does not exist"));
         return {};
     }
-    if (file.isDir()) {
+    if (kind == Files::Kind::Folder) {
         *error = cannotPlay(name, QStringLiteral("it is a folder, not a file"));
         return {};
     }
-    auto device = std::make_unique<QFile>(path);
-    if (!device->open(QIODevice::ReadOnly)) {
-        *error = cannotPlay(
-            name, withDetail(QStringLiteral("the file cannot be read"), device->errorString()));
+    QString reason;
+    auto device = Files::openForReading(path, &reason);
+    if (!device) {
+        *error = cannotPlay(name, withDetail(QStringLiteral("the file cannot be read"), reason));
         return {};
     }
     return open(std::move(device), name, error);

@@ -1,5 +1,6 @@
 #include "folder_picker/form2.h"
 
+#include "files/file_names.h"
 #include "folder_picker/dir_list_box.h"
 #include "folder_picker/drive_list_box.h"
 #include "folder_picker/drives.h"
@@ -246,11 +247,18 @@ void Form2::Command1_Click()
     resume.run([&] { count = File1()->ListCount(); });
     for (int pass = 1; pass <= count; ++pass) {
         resume.run([&] { File1()->setListIndex(File1()->ListIndex() + 1); });
-        resume.run([&] { m_playlist->addItem(joinPath(Dir1()->Path(), File1()->FileName())); });
+        resume.run([&] { append(joinPath(Dir1()->Path(), File1()->FileName())); });
     }
     resume.run([&] { Settings::SaveProgramSetting(Settings::lastDriveKey(), Drive1()->Drive()); });
     resume.run([&] { Settings::SaveProgramSetting(Settings::lastDirKey(), Dir1()->Path()); });
     resume.run([&] { Unload(); });
+}
+
+void Form2::append(const QString& path)
+{
+    auto* entry = new QListWidgetItem(Files::displayName(path));
+    entry->setData(Qt::UserRole, path);
+    m_playlist->addItem(entry);
 }
 
 void Form2::Command2_Click()

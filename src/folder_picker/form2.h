@@ -22,7 +22,9 @@ class Form2 final : public QObject
     Q_OBJECT
 
 public:
-    // `playlist` is the list that "Add to List" appends to; it must outlive the picker.
+    // `playlist` is the list that "Add to List" appends to; it must outlive the picker. An
+    // entry's text is its path for people to read (Files::displayName); the path itself is
+    // its Qt::UserRole data.
     explicit Form2(QListWidget* playlist, QObject* parent = nullptr);
     ~Form2() override;
 
@@ -60,6 +62,7 @@ private:
 
     // The loaded window, loading it first if needed.
     Window& loaded();
+    void append(const QString& path);
 
     QListWidget* m_playlist;
     Window* m_window = nullptr; // owned; null while not loaded

@@ -1,3 +1,4 @@
+#include "files/file_names.h"
 #include "folder_picker/dir_list_box.h"
 #include "folder_picker/drive_list_box.h"
 #include "folder_picker/drives.h"
@@ -533,6 +534,62 @@ private Q_SLOTS:
         QCOMPARE(m_traffic, reads + reads);
         QCOMPARE(form.Form2()->Drive1()->Drive(), expand(u"{a}"_s));
         QCOMPARE(form.Form2()->Dir1()->Path(), expand(u"{a}/One"_s));
+    }
+
+    // A name keeps its bytes where they are not valid UTF-8, and shows U+FFFD for each.
+    void namesKeepTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("UTF-8") << QByteArray("Ñandú 🎵.mp3") << u"Ñandú 🎵.mp3"_s;
+        QTest::newRow("Latin-1") << QByteArray("Caf\xe9.mp3") << u"Caf\uFFFD.mp3"_s;
+        QTest::newRow("overlong /") << QByteArray("a\xc0\xaf") << u"a\uFFFD\uFFFD"_s;
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << u"\uFFFD\uFFFD\uFFFD"_s;
+        QTest::newRow("past U+10FFFF")
+            << QByteArray("\xf4\x90\x80\x80z") << u"\uFFFD\uFFFD\uFFFD\uFFFDz"_s;
+        QTest::newRow("cut short") << QByteArray("x\xe2\x82") << u"x\uFFFD\uFFFD"_s;
+    }
+    void namesKeepTheirBytes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        const QString name = Marlet::Files::fromNative(bytes);
+        QCOMPARE(Marlet::Files::toNative(name), bytes);
+        QCOMPARE(Marlet::Files::displayName(name), shown);
+    }
+
+    // "Add to List" takes a file whose name is not valid UTF-8, shows it with U+FFFD, and
+    // a double-click hands the player a path that opens that very file.
+    void addsAndPlaysNamesThatAreNotUtf8()
+    {
+#if !defined(Q_OS_LINUX)
+        QSKIP("Only Linux names may be bytes that are not UTF-8.");
+#endif
+        const QString folder = m_dir.filePath(u"a/Bytes"_s);
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray name = QFile::encodeName(folder) + "/Tr\344ck.mp3"; // Latin-1 ä
+        std::FILE* file = std::fopen(name.constData(), "wb");
+        QVERIFY(file);
+        std::fputs("that very file", file);
+        std::fclose(file);
+        Form1 form(
+            [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
+        QStringList played;
+        form.setTransportTrace([&](const QString& member, const QVariant& value) {
+            if (member == u"FileName"_s)
+                played.append(value.toString());
+        });
+        form.Form2()->Dir1()->setPath(folder);
+        form.Form2()->Command1()->click();
+        QCOMPARE(form.flist()->count(), 1);
+        QCOMPARE(form.flist()->item(0)->text(), native(folder) + u"/Tr\uFFFDck.mp3"_s);
+        form.flist()->setCurrentRow(0);
+        form.flist_DblClick();
+        QVERIFY2(m_reports.isEmpty(), qPrintable(m_reports.join(u'\n')));
+        QString error;
+        const auto opened = Marlet::Files::openForReading(played.value(0), &error);
+        QVERIFY2(opened, qPrintable(error));
+        QCOMPARE(opened->readAll(), QByteArray("that very file"));
     }
 };
 
