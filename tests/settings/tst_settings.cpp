@@ -103,24 +103,19 @@ private Q_SLOTS:
 
     // A file that is not a store this program writes reads as empty and is never written
     // over, at every access of the run, also when it was damaged after earlier accesses.
-    // A refused save names the file; standard error hears of it once.
+    // A refused save fails, and standard error hears of it once, naming the file.
     void notAStoreIsLeftAlone_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("dir"); // what reading "Last Dir" gives; null: damaged
-        QByteArray noise(3000, '\0');
-        quint32 seed = 15;
-        for (char& byte : noise) {
-            seed = seed * 1664525u + 1013904223u;
-            byte = char(seed >> 24);
-        }
+        QByteArray noise;
+        for (quint32 seed = 15; noise.size() < 3000;)
+            noise += char((seed = seed * 1664525u + 1013904223u) >> 24);
         QTest::newRow("random bytes") << noise << QString();
         QTest::newRow("broken section header")
             << QByteArray("[Settings\nLast%20Dir=/somewhere\n") << QString();
         QTest::newRow("a hash line, which Qt does not take for a comment")
             << QByteArray("# mine\n[Settings]\n") << QString();
-        QTest::newRow("a line that is no key=value")
-            << QByteArray("[Settings]\nLast Dir\n") << QString();
         QTest::newRow("a valid store")
             << QByteArray("; mine\n\n[Settings]\nLast%20Dir=/kept\n") << u"/kept"_s;
     }
@@ -143,12 +138,7 @@ private Q_SLOTS:
                                      QRegularExpression(QRegularExpression::escape(file)));
             else
                 QTest::failOnWarning(QRegularExpression(u"."_s));
-            try {
-                save(lastDirKey(), u"/lost"_s);
-                QFAIL("saved over a damaged store");
-            } catch (const Marlet::Forms::RuntimeError& error) {
-                QVERIFY2(error.message().contains(file), qPrintable(error.message()));
-            }
+            QVERIFY_THROWS_EXCEPTION(Marlet::Forms::RuntimeError, save(lastDirKey(), u"/lost"_s));
             QFile stored(storeFile());
             QVERIFY(stored.open(QIODevice::ReadOnly));
             QCOMPARE(stored.readAll(), bytes);
