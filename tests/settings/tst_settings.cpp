@@ -116,8 +116,10 @@ private Q_SLOTS:
             << QByteArray("[Settings\nLast%20Dir=/somewhere\n") << QString();
         QTest::newRow("a hash line, which Qt does not take for a comment")
             << QByteArray("# mine\n[Settings]\n") << QString();
-        QTest::newRow("a valid store")
-            << QByteArray("; mine\n\n[Settings]\nLast%20Dir=/kept\n") << u"/kept"_s;
+        QTest::newRow("a control character")
+            << QByteArray("[Settings]\nLast%20Dir=/\x01\n") << QString();
+        QTest::newRow("a valid store, CRLF")
+            << QByteArray("; mine\r\n\r\n[Settings]\r\nLast%20Dir=/kept\r\n") << u"/kept"_s;
     }
     void notAStoreIsLeftAlone()
     {
