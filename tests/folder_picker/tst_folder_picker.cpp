@@ -532,8 +532,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("UTF-8") << QByteArray("Ñandú 🎵.mp3") << u"Ñandú 🎵.mp3"_s;
+        QTest::newRow("UTF-8") << QByteArray("Ñandú 🎵𐂀.mp3") << u"Ñandú 🎵𐂀.mp3"_s;
         QTest::newRow("Latin-1") << QByteArray("Caf\xe9.mp3") << u"Caf\uFFFD.mp3"_s;
+        QTest::newRow("overlong, 3 bytes") << QByteArray("\xe0\x80\xaf") << u"\uFFFD\uFFFD\uFFFD"_s;
         QTest::newRow("overlong /") << QByteArray("a\xc0\xaf") << u"a\uFFFD\uFFFD"_s;
         QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << u"\uFFFD\uFFFD\uFFFD"_s;
         QTest::newRow("past U+10FFFF")
