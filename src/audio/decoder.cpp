@@ -2,6 +2,7 @@
 
 #include "amr_source.h"
 #include "ffmpeg_source.h"
+#include "files/file_names.h"
 #include "native_file.h"
 
 #include <QDir>
@@ -59,16 +60,17 @@ Decoder::~Decoder()
 
 std::unique_ptr<Decoder> Decoder::open(const QString& path, QString* error)
 {
+    const QString name = QDir::toNativeSeparators(Files::displayName(path));
     if (path.isEmpty()) {
         *error = QStringLiteral("Cannot play: no file was named.");
         return {};
     }
     auto device = std::make_unique<QFile>(path);
     if (QString reason; !openRegularFile(device.get(), QIODevice::ReadOnly, &reason)) {
-        *error = cannotPlay(QDir::toNativeSeparators(path), reason);
+        *error = cannotPlay(name, reason);
         return {};
     }
-    return open(std::move(device), QDir::toNativeSeparators(path), error);
+    return open(std::move(device), name, error);
 }
 
 std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, const QString& name,

@@ -1,5 +1,7 @@
 #include "native_file.h"
 
+#include "files/file_names.h"
+
 #include <QFileInfo>
 
 #include <utility>
@@ -69,7 +71,7 @@ bool sameFile(const struct stat& a, const QString& path)
 
 bool openRegularFile(QFile* file, QIODevice::OpenMode mode, QString* reason)
 {
-    const QByteArray name = QFile::encodeName(file->fileName());
+    const QByteArray name = Files::toNative(file->fileName());
     const bool writing = mode.testFlag(QIODevice::WriteOnly);
     // What the name is comes first: a socket or a device is never opened at all.
     struct stat status = {};

@@ -16,6 +16,8 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 namespace Marlet::FolderPicker {
 
 namespace {
@@ -30,32 +32,6 @@ QHash<QString, QString>& currentFolders()
     static QHash<QString, QString> folders;
     return folders;
 }
-
-// Indents each line by its depth.
-class IndentingDelegate final : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
-    {
-        QStyleOptionViewItem indented = option;
-        indented.rect.setLeft(option.rect.left() + indentOf(option, index));
-        QStyledItemDelegate::paint(painter, indented, index);
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        return QStyledItemDelegate::sizeHint(option, index) + QSize(indentOf(option, index), 0);
-    }
-
-private:
-    static int indentOf(const QStyleOptionViewItem& option, const QModelIndex& index)
-    {
-        return index.data(depthRole).toInt() * option.fontMetrics.height();
-    }
-};
 
 } // namespace
 
@@ -96,6 +72,9 @@ public:
         return int(m_open.size()) - 1;
     }
 
+    // The current folder's line; also its depth below the drive's root.
+    int currentRow() const { return int(m_open.size()) - 1; }
+
     int rowCount(const QModelIndex& parent = {}) const override
     {
         return parent.isValid() ? 0 : int(m_open.size() + m_shown);
@@ -113,6 +92,7 @@ public:
         case Qt::DecorationRole:
             return icon(open);
         case pathRole:
+        case Qt::ToolTipRole:
             return open ? m_open[row].path
                         : joinPath(m_open.last().path, m_subfolders[row - m_open.size()]);
         case depthRole:
@@ -162,10 +142,73 @@ private:
     mutable QIcon m_closedIcon;
 };
 
+namespace {
+
+// Indents each line by its depth. A level is a text line's height wide, narrower when the
+// current folder's name would not fit whole beside its subfolders' indentation, down to a
+// quarter of that. Lines are as wide as the list, which never scrolls sideways: a name that
+// still does not fit is elided, and the line's tooltip gives its full path.
+class IndentingDelegate final : public QStyledItemDelegate
+{
+public:
+    IndentingDelegate(const FolderModel* model, QListView* view)
+        : QStyledItemDelegate(view), m_model(model), m_view(view)
+    {
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, indented(option, index), index);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return {0, QStyledItemDelegate::sizeHint(option, index).height()};
+    }
+
+    // Where the line's name is drawn: the style's text area less its margins.
+    QRect nameRect(const QStyleOptionViewItem& option, const QModelIndex& index) const
+    {
+        QStyleOptionViewItem shown = indented(option, index);
+        initStyleOption(&shown, index);
+        const QStyle* style = m_view->style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_view) + 1;
+        return style->subElementRect(QStyle::SE_ItemViewItemText, &shown, m_view)
+            .adjusted(margin, 0, -margin, 0);
+    }
+
+private:
+    QStyleOptionViewItem indented(const QStyleOptionViewItem& option,
+                                  const QModelIndex& index) const
+    {
+        QStyleOptionViewItem result = option;
+        result.rect.setLeft(option.rect.left() + index.data(depthRole).toInt() * level(option));
+        return result;
+    }
+
+    // Fits the current folder's name one level deeper than its line, where its subfolders
+    // are, so that those with names no wider are shown whole too.
+    int level(const QStyleOptionViewItem& option) const
+    {
+        const int full = option.fontMetrics.height();
+        const int row = m_model->currentRow();
+        const int current = QStyledItemDelegate::sizeHint(option, m_model->index(row)).width();
+        return std::clamp((m_view->viewport()->width() - current) / std::max(1, row + 1),
+                          std::max(2, full / 4), full);
+    }
+
+    const FolderModel* m_model;
+    QListView* m_view;
+};
+
+} // namespace
+
 DirListBox::DirListBox(QWidget* parent) : QListView(parent), m_model(new FolderModel(this))
 {
     setModel(m_model);
-    setItemDelegate(new IndentingDelegate(this));
+    setItemDelegate(new IndentingDelegate(m_model, this));
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setUniformItemSizes(true);
     setEditTriggers(NoEditTriggers);
     setSelectionMode(SingleSelection);
@@ -175,6 +218,14 @@ DirListBox::DirListBox(QWidget* parent) : QListView(parent), m_model(new FolderM
 }
 
 DirListBox::~DirListBox() = default;
+
+QRect DirListBox::nameRect(const QModelIndex& line) const
+{
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualRect(line);
+    return static_cast<const IndentingDelegate*>(itemDelegate())->nameRect(option, line);
+}
 
 QString DirListBox::Path() const
 {

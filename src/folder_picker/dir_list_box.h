@@ -32,6 +32,9 @@ public:
     // or is on a drive that is not available; nothing changes then.
     void setPath(const QString& text);
 
+    // Where a line's name is drawn, in the viewport's coordinates.
+    QRect nameRect(const QModelIndex& line) const;
+
     // Runs whenever the current folder changes, by the user or by setPath(). It may throw
     // Forms::RuntimeError; a failure of a change the user made goes to the run-time error
     // report under `handlerName`.

@@ -1,11 +1,11 @@
 #include "folder_picker/file_list_box.h"
 
+#include "files/file_names.h"
 #include "folder_picker/natural_order.h"
 #include "forms/runtime_error.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 
 namespace Marlet::FolderPicker {
@@ -95,13 +95,8 @@ void FileListBox::ensureListed() const
     if (m_listed)
         return;
     m_listed = true;
-    m_names.clear();
-    // Files only (links to files too), hidden ones left out, patterns in any letter case.
-    QDirIterator it(m_folder, m_pattern.split(u';', Qt::SkipEmptyParts), QDir::Files);
-    while (it.hasNext()) {
-        it.next();
-        m_names.append(it.fileName());
-    }
+    // Names that are not valid UTF-8 too: they keep their bytes.
+    m_names = Files::fileNames(m_folder, m_pattern.split(u';', Qt::SkipEmptyParts));
     sortNaturally(m_names);
 }
 

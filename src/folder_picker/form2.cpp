@@ -1,15 +1,19 @@
 #include "folder_picker/form2.h"
 
+#include "files/file_names.h"
 #include "folder_picker/dir_list_box.h"
 #include "folder_picker/drive_list_box.h"
 #include "folder_picker/drives.h"
 #include "folder_picker/file_list_box.h"
 #include "forms/error_policy.h"
+#include "forms/runtime_error.h"
 #include "forms/twips.h"
 #include "forms/window_frame.h"
 #include "settings/settings_store.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
@@ -25,6 +29,21 @@ namespace {
 
 constexpr int clientWidthTwips = 4065;
 constexpr int clientHeightTwips = 2790;
+
+// Whether `stored`, a "Last Drive" value, names a drive that is there now.
+bool isAvailable(const QString& stored)
+{
+    const auto drive = driveHolding(stored, availableDrives());
+    return samePath(stored, Settings::programFolder()) ||
+           (drive && samePath(QDir::toNativeSeparators(stored), drive->text));
+}
+
+Forms::RuntimeError unavailable(const QString& drive)
+{
+    return Forms::RuntimeError(
+        QCoreApplication::translate("Form2", "The drive %1 is not available.")
+            .arg(QDir::toNativeSeparators(drive)));
+}
 
 } // namespace
 
@@ -185,12 +204,27 @@ void Form2::Form_Load()
     resume.run([&] { folder = Settings::GetProgramSetting(Settings::lastDirKey()); });
     resume.run([&] {
         if (drive)
-            Drive1()->setDrive(*drive);
+            restoreDrive(*drive);
     });
     resume.run([&] {
         if (folder)
-            Dir1()->setPath(*folder);
+            restoreFolder(*folder, drive);
     });
+}
+
+void Form2::restoreDrive(const QString& drive)
+{
+    if (!isAvailable(drive))
+        throw unavailable(drive);
+    Drive1()->setDrive(drive);
+}
+
+void Form2::restoreFolder(const QString& folder, const std::optional<QString>& drive)
+{
+    if (drive && !isAvailable(*drive) &&
+        driveHolding(folder, {{*drive, QDir::toNativeSeparators(*drive)}}))
+        throw unavailable(*drive);
+    Dir1()->setPath(folder);
 }
 
 void Form2::Drive1_Change()
@@ -213,11 +247,18 @@ void Form2::Command1_Click()
     resume.run([&] { count = File1()->ListCount(); });
     for (int pass = 1; pass <= count; ++pass) {
         resume.run([&] { File1()->setListIndex(File1()->ListIndex() + 1); });
-        resume.run([&] { m_playlist->addItem(joinPath(Dir1()->Path(), File1()->FileName())); });
+        resume.run([&] { append(joinPath(Dir1()->Path(), File1()->FileName())); });
     }
     resume.run([&] { Settings::SaveProgramSetting(Settings::lastDriveKey(), Drive1()->Drive()); });
     resume.run([&] { Settings::SaveProgramSetting(Settings::lastDirKey(), Dir1()->Path()); });
     resume.run([&] { Unload(); });
+}
+
+void Form2::append(const QString& path)
+{
+    auto* entry = new QListWidgetItem(Files::displayName(path));
+    entry->setData(Qt::UserRole, path);
+    m_playlist->addItem(entry);
 }
 
 void Form2::Command2_Click()

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class QListWidget;
 class QPushButton;
 
@@ -20,7 +22,9 @@ class Form2 final : public QObject
     Q_OBJECT
 
 public:
-    // `playlist` is the list that "Add to List" appends to; it must outlive the picker.
+    // `playlist` is the list that "Add to List" appends to; it must outlive the picker. An
+    // entry's text is its path for people to read (Files::displayName); the path itself is
+    // its Qt::UserRole data.
     explicit Form2(QListWidget* playlist, QObject* parent = nullptr);
     ~Form2() override;
 
@@ -38,6 +42,14 @@ public:
     QPushButton* Command1();
     QPushButton* Command2();
 
+    // Apply a stored "Last Drive" and "Last Dir" (`drive`, if it was read) to the lists. A
+    // stored drive is a drive's text; only the default, the program folder, is a path, and
+    // selects the drive that holds it. A drive that is not available now is refused, even
+    // where its mount folder is still there and a drive around it holds that folder, and so
+    // is a folder that it would hold. Both throw Forms::RuntimeError then; nothing changes.
+    void restoreDrive(const QString& drive);
+    void restoreFolder(const QString& folder, const std::optional<QString>& drive);
+
     // Handlers.
     void Form_Load();
     void Drive1_Change();
@@ -50,6 +62,7 @@ private:
 
     // The loaded window, loading it first if needed.
     Window& loaded();
+    void append(const QString& path);
 
     QListWidget* m_playlist;
     Window* m_window = nullptr; // owned; null while not loaded

@@ -132,7 +132,8 @@ private:
     // for a position outside the list.
     int flistListIndex() const;
     void setFlistListIndex(int index);
-    // The selected entry's path; empty text when none is selected.
+    // The selected entry's path (its Qt::UserRole data, else its text); empty text when
+    // none is selected.
     QString flistText() const;
 
     QStatusBar* m_sb = nullptr;

@@ -1,12 +1,12 @@
 // The main window's side of the folder picker: opening it, and restoring its drive and
 // folder at start.
 
-#include "folder_picker/dir_list_box.h"
-#include "folder_picker/drive_list_box.h"
 #include "folder_picker/form2.h"
 #include "forms/error_policy.h"
 #include "main_window/form1.h"
 #include "settings/settings_store.h"
+
+#include <optional>
 
 namespace Marlet::MainWindow {
 
@@ -26,12 +26,15 @@ void Form1::Command2_Click()
 // both values first; applying them again here changes nothing unless they differ.
 void Form1::restorePicker(const Forms::ResumeNext& resume)
 {
+    std::optional<QString> drive;
     resume.run([&] {
-        FolderPicker::DriveListBox* drive = Form2()->Drive1();
-        drive->setDrive(Settings::GetProgramSetting(Settings::lastDriveKey()));
+        Form2()->Drive1();
+        drive = Settings::GetProgramSetting(Settings::lastDriveKey());
+        Form2()->restoreDrive(*drive);
     });
-    resume.run(
-        [&] { Form2()->Dir1()->setPath(Settings::GetProgramSetting(Settings::lastDirKey())); });
+    resume.run([&] {
+        Form2()->restoreFolder(Settings::GetProgramSetting(Settings::lastDirKey()), drive);
+    });
 }
 
 } // namespace Marlet::MainWindow

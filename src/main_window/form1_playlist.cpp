@@ -157,7 +157,12 @@ void Form1::setFlistListIndex(int index)
 QString Form1::flistText() const
 {
     const int index = flistListIndex();
-    return index < 0 ? QString() : m_flist->item(index)->text();
+    if (index < 0)
+        return {};
+    // Entries from the folder picker keep the path apart from the text shown.
+    const QListWidgetItem* entry = m_flist->item(index);
+    const QVariant path = entry->data(Qt::UserRole);
+    return path.isValid() ? path.toString() : entry->text();
 }
 
 } // namespace Marlet::MainWindow

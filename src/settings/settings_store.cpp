@@ -3,8 +3,12 @@
 #include "forms/runtime_error.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
+#include <QFile>
+#include <QSet>
 #include <QSettings>
+#include <QStringDecoder>
 
 #include <memory>
 
@@ -34,6 +38,64 @@ QString where(const QSettings& settings)
     return QDir::toNativeSeparators(settings.fileName());
 }
 
+// Whether `line` (trimmed, not blank) is a comment (";"), a "[section]" header or a
+// "key=value" pair whose key holds none of the characters Qt escapes in keys.
+bool isStoreLine(QStringView line)
+{
+    if (line.startsWith(u';'))
+        return true;
+    const auto plain = [](QStringView text) {
+        return !text.trimmed().isEmpty() && !text.contains(u'[') && !text.contains(u']') &&
+               !text.contains(u';') && !text.contains(u'"') && !text.contains(u'\\');
+    };
+    if (line.startsWith(u'['))
+        return line.endsWith(u']') && plain(line.sliced(1, line.size() - 2));
+    const qsizetype equals = line.indexOf(u'=');
+    return equals > 0 && plain(line.first(equals));
+}
+
+// Whether `bytes` can be a store in the form Qt writes: UTF-8 text without control
+// characters, every line blank or a store line. Qt's own reader takes random bytes without
+// a word, and reports a broken line only to the first reader of a file in a run.
+bool isStoreText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8(bytes);
+    if (utf8.hasError())
+        return false;
+    for (const QStringView line : QStringView(text).split(u'\n')) {
+        for (const QChar c : line) {
+            if ((c < u' ' && c != u'\t' && c != u'\r') || c == u'\x7f')
+                return false;
+        }
+        const QStringView trimmed = line.trimmed();
+        if (!trimmed.isEmpty() && !isStoreLine(trimmed))
+            return false;
+    }
+    return true;
+}
+
+// Whether the store's file holds something other than a store, read afresh at every
+// access. A missing file is an empty store; one that cannot be opened is left to Qt's
+// status.
+bool isDamaged(const QSettings& settings)
+{
+#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
+    Q_UNUSED(settings); // the registry and property lists are Qt's to check
+    return false;
+#else
+    QFile file(settings.fileName());
+    return file.open(QIODevice::ReadOnly) && !isStoreText(file.readAll());
+#endif
+}
+
+// Stores whose refused saves were reported on standard error since their last good save.
+QSet<QString>& refusedStores()
+{
+    static QSet<QString> stores;
+    return stores;
+}
+
 } // namespace
 
 QString GetSetting(const QString& application, const QString& section, const QString& key,
@@ -42,6 +104,8 @@ QString GetSetting(const QString& application, const QString& section, const QSt
     if (trace())
         trace()(QStringLiteral("read"), key, defaultValue);
     const auto settings = open(application);
+    if (isDamaged(*settings))
+        return defaultValue;
     switch (settings->status()) {
     case QSettings::NoError:
         break;
@@ -65,6 +129,19 @@ void SaveSetting(const QString& application, const QString& section, const QStri
     const auto settings = open(application);
     // A store that cannot be parsed is never written over: what it holds may still be
     // the user's.
+    if (isDamaged(*settings) || settings->status() == QSettings::FormatError) {
+        const QString file = where(*settings);
+        const QString message =
+            QCoreApplication::translate("Settings",
+                                        "The settings in %1 cannot be parsed, so the setting "
+                                        "\"%2\" was not saved. The file is left as it is.")
+                .arg(file, key);
+        if (!refusedStores().contains(file)) {
+            refusedStores().insert(file);
+            qWarning().noquote() << message;
+        }
+        throw Forms::RuntimeError(message);
+    }
     if (settings->status() == QSettings::NoError) {
         settings->beginGroup(section);
         const QVariant before = settings->value(key);
@@ -79,6 +156,8 @@ void SaveSetting(const QString& application, const QString& section, const QStri
                 settings->remove(key);
         }
         settings->endGroup();
+        if (settings->status() == QSettings::NoError)
+            refusedStores().remove(where(*settings));
     }
     if (settings->status() != QSettings::NoError) {
         throw Forms::RuntimeError(

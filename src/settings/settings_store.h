@@ -13,12 +13,16 @@ namespace Marlet::Settings {
 // current user's registry on Windows. GUI thread only.
 
 // The text stored at the address, or `defaultValue` when nothing is stored there or the
-// store cannot be parsed. Throws Forms::RuntimeError when the store cannot be read.
+// store cannot be parsed: a store file that is not one Qt writes (UTF-8 lines, each a
+// comment, a "[section]" header or a "key=value" pair) counts as such, checked at every
+// access. Throws Forms::RuntimeError when the store cannot be read.
 QString GetSetting(const QString& application, const QString& section, const QString& key,
                    const QString& defaultValue);
 
 // Stores `value` at the address and writes it to disk before returning. Throws
 // Forms::RuntimeError when it did not reach the disk; the stored value is then unchanged.
+// A store that cannot be parsed is never written over: the save throws, naming the file,
+// and the first such refusal since the store's last good save also goes to standard error.
 void SaveSetting(const QString& application, const QString& section, const QString& key,
                  const QString& value);
 

@@ -1,5 +1,6 @@
 #include "transport/playback_session.h"
 
+#include "files/file_names.h"
 #include "forms/runtime_error.h"
 
 #include <QDir>
@@ -102,12 +103,13 @@ void PlaybackSession::openNamed(const QString& fileName, const QString& verb, bo
     if (next)
         m_advanceFailedOn = fileName; // until it is sent
     const QFileInfo info(fileName);
-    const QString name = QDir::toNativeSeparators(fileName);
-    if (!info.exists()) {
+    const QString name = QDir::toNativeSeparators(Files::displayName(fileName));
+    const Files::Kind kind = Files::kindOf(fileName);
+    if (kind == Files::Kind::Missing) {
         throw RuntimeError(
             QStringLiteral("Cannot %1 \"%2\": the file does not exist.").arg(verb, name));
     }
-    if (info.isDir()) {
+    if (kind == Files::Kind::Folder) {
         throw RuntimeError(
             QStringLiteral("Cannot %1 \"%2\": it is a folder, not a file.").arg(verb, name));
     }

@@ -1,3 +1,4 @@
+#include "files/file_names.h"
 #include "folder_picker/dir_list_box.h"
 #include "folder_picker/drive_list_box.h"
 #include "folder_picker/file_list_box.h"
@@ -305,6 +306,114 @@ private Q_SLOTS:
         QVERIFY(window->isVisible() && picker->window() == window && m_traffic.isEmpty());
         QCOMPARE(picker->Dir1()->Path(), expand(u"{b}/x"_s));
         QVERIFY(m_reports.isEmpty());
+    }
+
+    // Every folder line below the drive's root shows its whole name, nine levels down
+    // too, in the list's own size, and gives its full path as its tooltip.
+    void deepFoldersAreReadable()
+    {
+        const int depth = 9;
+        QStringList names;
+        for (int level = 1; level < depth; ++level)
+            names.append(u"Level %1"_s.arg(level));
+        names.append(u"Album"_s);
+        makeFiles(u"a/"_s + names.join(u'/'), {u"CD 1/"_s});
+        Form2 picker(m_playlist);
+        picker.Show();
+        DirListBox* folders = picker.Dir1();
+        folders->setPath(expand(u"{a}/"_s + names.join(u'/')));
+        QCOMPARE(folders->currentIndex().row(), depth);
+        QString path = expand(u"{a}"_s);
+        for (int row = 1; row <= depth + 1; ++row) {
+            const QModelIndex line = folders->model()->index(row, 0);
+            const QString text = line.data().toString();
+            path += QDir::separator() + text;
+            QCOMPARE(line.data(Qt::ToolTipRole).toString(), path);
+            folders->scrollTo(line);
+            const QRect shown = folders->nameRect(line);
+            QVERIFY2(shown.width() >= folders->fontMetrics().horizontalAdvance(text) &&
+                         folders->viewport()->rect().contains(shown),
+                     qPrintable(text));
+        }
+    }
+
+    // A stored drive that is no longer mounted, though its mount folder is still there, is
+    // refused at start like one whose folder has gone, and so is the stored folder on it:
+    // the picker keeps the drive and folder it was made with, and nothing is saved.
+    void unmountedDriveIsRefused_data()
+    {
+        QTest::addColumn<QString>("storedDir");
+        QTest::newRow("the drive's root folder") << u"{home}/usb"_s;
+        QTest::newRow("a folder on the drive") << u"{home}/usb/Music"_s;
+    }
+    void unmountedDriveIsRefused()
+    {
+        QFETCH(QString, storedDir);
+        makeFiles(u"home/usb"_s, {});
+        QVERIFY(QDir::setCurrent(m_dir.filePath(u"a/One"_s)));
+        storeValue(u"Last Drive"_s, expand(u"{home}/usb"_s));
+        storeValue(u"Last Dir"_s, expand(storedDir));
+        Form1 form(
+            [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
+        form.Form_Load();
+        const QStringList reads{u"read Last Drive"_s, u"read Last Dir"_s};
+        QCOMPARE(m_traffic, reads + reads);
+        QCOMPARE(form.Form2()->Drive1()->Drive(), expand(u"{a}"_s));
+        QCOMPARE(form.Form2()->Dir1()->Path(), expand(u"{a}/One"_s));
+    }
+
+    // A name keeps its bytes where they are not valid UTF-8, and shows U+FFFD for each.
+    void namesKeepTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("UTF-8") << QByteArray("Ñandú 🎵𐂀.mp3") << u"Ñandú 🎵𐂀.mp3"_s;
+        QTest::newRow("Latin-1") << QByteArray("Caf\xe9.mp3") << u"Caf\uFFFD.mp3"_s;
+        QTest::newRow("overlong, 3 bytes") << QByteArray("\xe0\x80\xaf") << u"\uFFFD\uFFFD\uFFFD"_s;
+        QTest::newRow("overlong /") << QByteArray("a\xc0\xaf") << u"a\uFFFD\uFFFD"_s;
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << u"\uFFFD\uFFFD\uFFFD"_s;
+        QTest::newRow("past U+10FFFF")
+            << QByteArray("\xf4\x90\x80\x80z") << u"\uFFFD\uFFFD\uFFFD\uFFFDz"_s;
+        QTest::newRow("cut short") << QByteArray("x\xe2\x82") << u"x\uFFFD\uFFFD"_s;
+    }
+    void namesKeepTheirBytes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        const QString name = Marlet::Files::fromNative(bytes);
+        QCOMPARE(Marlet::Files::toNative(name), bytes);
+        QCOMPARE(Marlet::Files::displayName(name), shown);
+    }
+
+    // "Add to List" takes a file whose name is not valid UTF-8 and shows it with U+FFFD; a
+    // double-click plays it without complaint, and the path that the entry hands the
+    // player opens that very file.
+    void addsAndPlaysNamesThatAreNotUtf8()
+    {
+#if !defined(Q_OS_LINUX)
+        QSKIP("Only Linux names may be bytes that are not UTF-8.");
+#endif
+        const QString folder = m_dir.filePath(u"a/Bytes"_s);
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray name = QFile::encodeName(folder) + "/Tr\344ck.mp3"; // Latin-1 ä
+        std::FILE* file = std::fopen(name.constData(), "wb");
+        QVERIFY(file);
+        std::fputs("that very file", file);
+        std::fclose(file);
+        Form1 form(
+            [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
+        form.Form2()->Dir1()->setPath(folder);
+        form.Form2()->Command1()->click();
+        QCOMPARE(form.flist()->count(), 1);
+        QCOMPARE(form.flist()->item(0)->text(), native(folder) + u"/Tr\uFFFDck.mp3"_s);
+        form.flist()->setCurrentRow(0);
+        form.flist_DblClick();
+        QVERIFY2(m_reports.isEmpty(), qPrintable(m_reports.join(u'\n')));
+        QString error;
+        const auto opened = Marlet::Files::openForReading(
+            form.flist()->item(0)->data(Qt::UserRole).toString(), &error);
+        QVERIFY2(opened, qPrintable(error));
+        QCOMPARE(opened->readAll(), QByteArray("that very file"));
     }
 };
 

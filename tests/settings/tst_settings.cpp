@@ -105,6 +105,52 @@ private Q_SLOTS:
         QCOMPARE(GetProgramSetting(lastDirKey()),
                  earlier == lastDirKey() ? u"/kept"_s : m_programFolder);
     }
+
+    // A file that is not a store this program writes reads as empty and is never written
+    // over, at every access of the run, also when it was damaged after earlier accesses.
+    // A refused save fails, and standard error hears of it once, naming the file.
+    void notAStoreIsLeftAlone_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("dir"); // what reading "Last Dir" gives; null: damaged
+        QByteArray noise;
+        for (quint32 seed = 15; noise.size() < 3000;)
+            noise += char((seed = seed * 1664525u + 1013904223u) >> 24);
+        QTest::newRow("random bytes") << noise << QString();
+        QTest::newRow("broken section header")
+            << QByteArray("[Settings\nLast%20Dir=/somewhere\n") << QString();
+        QTest::newRow("a hash line, which Qt does not take for a comment")
+            << QByteArray("# mine\n[Settings]\n") << QString();
+        QTest::newRow("a control character")
+            << QByteArray("[Settings]\nLast%20Dir=/\x01\n") << QString();
+        QTest::newRow("a valid store, CRLF")
+            << QByteArray("; mine\r\n\r\n[Settings]\r\nLast%20Dir=/kept\r\n") << u"/kept"_s;
+    }
+    void notAStoreIsLeftAlone()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, dir);
+        save(lastDriveKey(), u"/in use"_s);
+        QCOMPARE(read(lastDriveKey()), u"/in use"_s);
+        writeStore(bytes);
+        const QString file = QDir::toNativeSeparators(storeFile());
+        for (int access = 0; access < 2; ++access) {
+            QCOMPARE(read(lastDirKey()), dir.isNull() ? u"default"_s : dir);
+            if (!dir.isNull()) {
+                save(lastDirKey(), dir += u'+');
+                continue;
+            }
+            if (access == 0)
+                QTest::ignoreMessage(QtWarningMsg,
+                                     QRegularExpression(QRegularExpression::escape(file)));
+            else
+                QTest::failOnWarning(QRegularExpression(u"."_s));
+            QVERIFY_THROWS_EXCEPTION(Marlet::Forms::RuntimeError, save(lastDirKey(), u"/lost"_s));
+            QFile stored(storeFile());
+            QVERIFY(stored.open(QIODevice::ReadOnly));
+            QCOMPARE(stored.readAll(), bytes);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSettings)
