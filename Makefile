@@ -59,7 +59,7 @@ test-sanitize: deps
 # target for FUZZ_SECONDS from its seeds in fuzz/corpus/<target>. New inputs go to
 # a scratch folder so fuzz/corpus only changes when someone adds files to it
 # deliberately. Crashes land in crash-* files.
-FUZZ_TARGETS := decoder recorder natural_order engine
+FUZZ_TARGETS := decoder recorder natural_order engine settings
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \

@@ -52,6 +52,17 @@ class TestFolderPicker final : public QObject
         return folders->model()->index(folders->currentIndex().row() + offset, 0);
     }
 
+    // Makes `folder` under the scratch root, with the named files and (ending in "/") folders.
+    void makeFiles(const QString& folder, const QStringList& names)
+    {
+        QVERIFY(QDir().mkpath(m_dir.filePath(folder)));
+        for (const QString& name : names) {
+            QFile file(m_dir.filePath(folder + u'/' + name));
+            QVERIFY(name.endsWith(u'/') ? QDir().mkpath(file.fileName())
+                                        : file.open(QIODevice::WriteOnly));
+        }
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -318,7 +329,7 @@ private Q_SLOTS:
             names.append(u"Level %1"_s.arg(level));
         names.append(u"Album"_s);
         makeFiles(u"a/"_s + names.join(u'/'), {u"CD 1/"_s});
-        Form2 picker(m_playlist);
+        Form2 picker(&m_playlist);
         picker.Show();
         DirListBox* folders = picker.Dir1();
         folders->setPath(expand(u"{a}/"_s + names.join(u'/')));
@@ -350,16 +361,15 @@ private Q_SLOTS:
     {
         QFETCH(QString, storedDir);
         makeFiles(u"home/usb"_s, {});
-        QVERIFY(QDir::setCurrent(m_dir.filePath(u"a/One"_s)));
-        storeValue(u"Last Drive"_s, expand(u"{home}/usb"_s));
-        storeValue(u"Last Dir"_s, expand(storedDir));
-        Form1 form(
+        QVERIFY(QDir::setCurrent(m_dir.filePath(u"a/Music"_s)));
+        store(u"{home}/usb"_s, storedDir);
+        Marlet::MainWindow::Form1 form(
             [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
         form.Form_Load();
         const QStringList reads{u"read Last Drive"_s, u"read Last Dir"_s};
         QCOMPARE(m_traffic, reads + reads);
         QCOMPARE(form.Form2()->Drive1()->Drive(), expand(u"{a}"_s));
-        QCOMPARE(form.Form2()->Dir1()->Path(), expand(u"{a}/One"_s));
+        QCOMPARE(form.Form2()->Dir1()->Path(), expand(u"{a}/Music"_s));
     }
 
     // A name keeps its bytes where they are not valid UTF-8, and shows U+FFFD for each.
@@ -400,12 +410,13 @@ private Q_SLOTS:
         QVERIFY(file);
         std::fputs("that very file", file);
         std::fclose(file);
-        Form1 form(
+        Marlet::MainWindow::Form1 form(
             [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
         form.Form2()->Dir1()->setPath(folder);
         form.Form2()->Command1()->click();
         QCOMPARE(form.flist()->count(), 1);
-        QCOMPARE(form.flist()->item(0)->text(), native(folder) + u"/Tr\uFFFDck.mp3"_s);
+        QCOMPARE(form.flist()->item(0)->text(),
+                 QDir::toNativeSeparators(folder + u"/Tr\uFFFDck.mp3"_s));
         form.flist()->setCurrentRow(0);
         form.flist_DblClick();
         QVERIFY2(m_reports.isEmpty(), qPrintable(m_reports.join(u'\n')));
