@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
@@ -45,13 +47,18 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     REQUIRE(home().isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home().path()));
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QString folder = home().filePath(QStringLiteral("Quendel"));
+    // A store of its own for each input: Qt keeps what it read of a file, and many inputs
+    // a millisecond give one name files of one size and time stamp that it cannot tell apart.
+    static int input = 0;
+    const QString config = home().filePath(QString::number(++input));
+    const auto cleanUp = qScopeGuard([&] { QDir(config).removeRecursively(); });
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
+    const QString folder = config + QStringLiteral("/Quendel");
     const QString path = folder + QStringLiteral("/Marlet.conf");
     REQUIRE(QDir().mkpath(folder));
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));

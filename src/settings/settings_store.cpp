@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
 #include <QStringDecoder>
@@ -44,9 +45,17 @@ bool isStoreLine(QStringView line)
 {
     if (line.startsWith(u';'))
         return true;
-    const auto plain = [](QStringView text) {
+    // Qt writes "=" and "/" in keys and section names escaped, and "%" only before two hex
+    // digits or "U" and four.
+    const auto escapesRight = [](QStringView text) {
+        static const QRegularExpression percent(
+            QStringLiteral("%(?![0-9A-Fa-f]{2}|U[0-9A-Fa-f]{4})"));
+        return !text.contains(percent);
+    };
+    const auto plain = [&](QStringView text) {
         return !text.trimmed().isEmpty() && !text.contains(u'[') && !text.contains(u']') &&
-               !text.contains(u';') && !text.contains(u'"') && !text.contains(u'\\');
+               !text.contains(u';') && !text.contains(u'"') && !text.contains(u'\\') &&
+               !text.contains(u'=') && !text.contains(u'/') && escapesRight(text);
     };
     if (line.startsWith(u'['))
         return line.endsWith(u']') && plain(line.sliced(1, line.size() - 2));
@@ -59,10 +68,12 @@ bool isStoreLine(QStringView line)
 // a word, and reports a broken line only to the first reader of a file in a run.
 bool isStoreText(const QByteArray& bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8(bytes);
+    // Stateless: a sequence cut short at the end is an error, not kept for more bytes.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
     if (utf8.hasError())
         return false;
+    text.replace(u'\r', u'\n'); // Qt's reader ends a line at either
     for (const QStringView line : QStringView(text).split(u'\n')) {
         for (const QChar c : line) {
             if ((c < u' ' && c != u'\t' && c != u'\r') || c == u'\x7f')
