@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Runs a command inside a private desktop session: Xvfb on a free display, openbox,
 # a private D-Bus session bus and a PulseAudio daemon with two null sinks
-# ("marlet_out" for playback, "marlet_in" whose monitor is the recording source).
+# ("marlet_out" for playback, "marlet_in" whose monitor is the recording source). Each sink
+# is described by its name: two sinks that share a description ("Null Output") cannot be
+# told apart by the name a client shows, and a client that opens the default device by
+# that name would get the wrong one. Neither rewinds: a new stream would otherwise be
+# mixed into audio the sink had already passed to its monitor, and a recording of the
+# monitor would miss its start.
 # Everything it starts is stopped by its process id when the command ends, whatever
 # happens. The command's exit status is the script's.
 # Usage: scripts/desktop-session.sh COMMAND [ARG...]
@@ -65,7 +70,8 @@ pids+=($!)
 export PULSE_SERVER="unix:$runtime/pulse"
 pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes --use-pid-file=no \
     -L "module-native-protocol-unix socket=$runtime/pulse auth-anonymous=1" \
-    -L "module-null-sink sink_name=marlet_out" -L "module-null-sink sink_name=marlet_in" \
+    -L "module-null-sink sink_name=marlet_out norewinds=1 sink_properties=device.description=marlet_out" \
+    -L "module-null-sink sink_name=marlet_in norewinds=1 sink_properties=device.description=marlet_in" \
     >"$runtime/pulse.log" 2>&1 &
 pids+=($!)
 

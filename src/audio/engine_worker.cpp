@@ -219,6 +219,15 @@ void EngineWorker::loseOutput(const QString& message)
     fault(message);
 }
 
+bool EngineWorker::outputLost()
+{
+    if (!m_output->isLost())
+        return false;
+    loseOutput(QStringLiteral("The sound output \"%1\" went away; playback has stopped.")
+                   .arg(m_output->name()));
+    return true;
+}
+
 // Commands
 
 void EngineWorker::open(CommandId id, const QString& path)
@@ -249,7 +258,9 @@ void EngineWorker::openNext(CommandId id, const QString& path)
         decoder->outputChannels() > m_output->requestedChannels()) {
         m_timer.stop();
         if (!drainOutput()) {
-            loseOutput(QStringLiteral("The sound device stopped playing; playback has stopped."));
+            loseOutput(QStringLiteral("The sound output \"%1\" stopped playing; playback has "
+                                      "stopped.")
+                           .arg(m_output->name()));
             refuse(id, QStringLiteral("Cannot open \"%1\": the sound device stopped playing.")
                            .arg(QDir::toNativeSeparators(path)));
             return;
@@ -515,7 +526,8 @@ void EngineWorker::adopt(CommandId id, std::unique_ptr<Decoder> decoder, const Q
     }
     const int rate = decoder->outputRate();
     const int channels = decoder->outputChannels();
-    if (!m_output || m_output->requestedRate() != rate ||
+    // A device that went away while nothing played is replaced without a word.
+    if (!m_output || m_output->isLost() || m_output->requestedRate() != rate ||
         m_output->requestedChannels() != channels) {
         m_output.reset();
         QString error;
@@ -557,8 +569,9 @@ void EngineWorker::fill(qint64 targetFrames)
 void EngineWorker::pumpRecording()
 {
     if (m_recorder->deviceLost()) {
-        endRecording(QStringLiteral("The sound input device went away; the recording has "
-                                    "stopped."));
+        endRecording(QStringLiteral("The sound input \"%1\" went away; the recording has "
+                                    "stopped.")
+                         .arg(m_recorder->deviceName()));
         return;
     }
     if (!m_recorder->pump()) {
@@ -597,12 +610,8 @@ void EngineWorker::wake()
         wakeInTail();
         return;
     }
-    if (m_phase != Phase::Playing)
+    if (m_phase != Phase::Playing || outputLost())
         return;
-    if (m_output->isLost()) {
-        loseOutput(QStringLiteral("The sound device went away; playback has stopped."));
-        return;
-    }
     if (!m_decoder->atEnd())
         fill(framesFor(kHighWaterMs));
     const quint32 waiting = m_output->queuedFrames();

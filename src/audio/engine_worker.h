@@ -109,6 +109,8 @@ private:
     void endRecording(const QString& cause);
     // The playback device went away or stopped taking audio: playback ends, reported.
     void loseOutput(const QString& message);
+    // Playback ends when the device has gone; true then.
+    bool outputLost();
     void setPhase(Phase phase);
 
     void refuse(CommandId id, const QString& reason) { Q_EMIT failed(id, reason); }

@@ -4,6 +4,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace Marlet::Audio {
 
 namespace {
@@ -16,8 +18,9 @@ constexpr size_t kBufferSamples = 32 * 1024;
 
 Recorder::Recorder(QString path, std::unique_ptr<SdlDevice> device,
                    std::unique_ptr<RecordingSink> sink)
-    : m_path(std::move(path)), m_savedPath(m_path), m_device(std::move(device)),
-      m_sink(std::move(sink)), m_rate(m_device->spec().freq), m_buffer(kBufferSamples)
+    : m_path(std::move(path)), m_savedPath(m_path), m_deviceName(device->name()),
+      m_device(std::move(device)), m_sink(std::move(sink)), m_rate(m_device->spec().freq),
+      m_buffer(kBufferSamples)
 {
 }
 
@@ -85,6 +88,23 @@ QString Recorder::error() const
     return m_sink->error();
 }
 
+void Recorder::keepCapturedRest()
+{
+    const int channels = m_device->spec().channels;
+    std::vector<qint16> rest;
+    for (;;) {
+        const quint32 got = m_device->dequeue(m_buffer.data(), quint32(m_buffer.size() * 2));
+        rest.insert(rest.end(), m_buffer.begin(), m_buffer.begin() + got / 2);
+        if (got < m_buffer.size() * 2)
+            break;
+    }
+    const auto lastSound =
+        std::find_if(rest.rbegin(), rest.rend(), [](qint16 sample) { return sample != 0; });
+    const qint64 frames = (qint64(rest.rend() - lastSound) + channels - 1) / channels;
+    if (frames > 0)
+        m_sink->write(rest.data(), frames);
+}
+
 void Recorder::setPaused(bool paused)
 {
     m_device->setPaused(paused);
@@ -95,7 +115,10 @@ bool Recorder::finish()
     if (m_finished)
         return error().isEmpty();
     m_device->setPaused(true);
-    pump();
+    if (m_device->isLost())
+        keepCapturedRest();
+    else
+        pump();
     m_finished = true;
     m_device.reset();
     const bool inPlace = fileIsInPlace();

@@ -34,15 +34,23 @@ public:
     // Where the file is now: path(), a new path when its folder was moved, or empty once
     // it has been deleted. Checked by pump() and finish().
     const QString& savedPath() const { return m_savedPath; }
+    // The input device's name for the user.
+    const QString& deviceName() const { return m_deviceName; }
     qint64 recordedMs() const;
     QString error() const;
 
 private:
+    // Once the input has gone, SDL goes on delivering digital silence in its place, which
+    // was never captured: what is left is written up to its last sound only (true silence
+    // just before the loss cannot be told from it, and goes too).
+    void keepCapturedRest();
+
     Recorder(QString path, std::unique_ptr<SdlDevice> device, std::unique_ptr<RecordingSink> sink);
     bool fileIsInPlace();
 
     QString m_path;
     QString m_savedPath;
+    QString m_deviceName;
     std::unique_ptr<SdlDevice> m_device;
     std::unique_ptr<RecordingSink> m_sink;
     int m_rate;

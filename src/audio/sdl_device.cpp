@@ -29,6 +29,8 @@ SdlAudioSystem::SdlAudioSystem()
 {
     // SDL must not take SIGINT and SIGTERM from the program.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A monitor of an output can be the default input; it must be found by its name.
+    SDL_SetHint(SDL_HINT_AUDIO_INCLUDE_MONITORS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS) != 0) {
         m_error = sdlError();
         return;
@@ -74,8 +76,13 @@ std::unique_ptr<SdlDevice> SdlDevice::open(Direction direction, int sampleRate, 
     std::unique_ptr<SdlDevice> device(new SdlDevice);
     device->m_requestedRate = sampleRate;
     device->m_requestedChannels = channels;
+    char* name = nullptr;
+    SDL_AudioSpec defaultSpec{};
+    const bool named = SDL_GetDefaultAudioInfo(&name, &defaultSpec, capture ? 1 : 0) == 0;
+    const std::unique_ptr<char, decltype(&SDL_free)> nameOwner(name, &SDL_free);
+    device->m_name = QString::fromUtf8(named ? name : SDL_GetCurrentAudioDriver());
     device->m_id =
-        SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &want, &device->m_spec,
+        SDL_OpenAudioDevice(named ? name : nullptr, capture ? 1 : 0, &want, &device->m_spec,
                             SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE |
                                 SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (device->m_id == 0) {

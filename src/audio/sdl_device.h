@@ -35,14 +35,19 @@ class SdlDevice
 public:
     enum class Direction { Playback, Capture };
 
-    // Playback is 32-bit float, capture 16-bit signed; rate and channels are requests
-    // that the device may change (see spec()). Null with `error` set on failure.
+    // Opens the system's default device of that direction, by its name when the driver
+    // tells it, so that the device stays the one opened: a sound server may otherwise move
+    // the stream elsewhere when the device goes, and nothing would tell. Playback is 32-bit
+    // float, capture 16-bit signed; rate and channels are requests that the device may
+    // change (see spec()). Null with `error` set on failure.
     static std::unique_ptr<SdlDevice> open(Direction direction, int sampleRate, int channels,
                                            QString* error);
     ~SdlDevice();
     SdlDevice(const SdlDevice&) = delete;
     SdlDevice& operator=(const SdlDevice&) = delete;
 
+    // The device's name for the user (the driver's name when it does not name its devices).
+    const QString& name() const { return m_name; }
     const SDL_AudioSpec& spec() const { return m_spec; }
     int requestedRate() const { return m_requestedRate; }
     int requestedChannels() const { return m_requestedChannels; }
@@ -63,6 +68,7 @@ private:
     SdlDevice() = default;
 
     SDL_AudioDeviceID m_id = 0;
+    QString m_name;
     SDL_AudioSpec m_spec{};
     int m_requestedRate = 0;
     int m_requestedChannels = 0;

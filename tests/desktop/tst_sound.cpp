@@ -1,0 +1,312 @@
+// Sound through the session's PulseAudio server: what the engine plays reaches the sink
+// whole and at its rate, what the source carries is recorded, and a device that goes away
+// is reported once and replaced on the next open.
+
+#include "audio/audio_engine.h"
+#include "desktop_rig.h"
+#include "support/reference_decode.h"
+#include "support/tone_files.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cmath>
+#include <numbers>
+
+using Marlet::Audio::AudioEngine;
+using Marlet::Testing::fixture;
+using State = AudioEngine::State;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Samples = std::vector<float>;
+
+Samples fromS16(const QByteArray& bytes, qsizetype offset = 0)
+{
+    Samples out(size_t(bytes.size() - offset) / 2);
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = float(qFromLittleEndian<qint16>(bytes.constData() + offset + 2 * i)) / 32768;
+    return out;
+}
+
+// A parec or sox for one test, stopped by its id whatever happens; keeps what it prints.
+class Helper : public QProcess
+{
+public:
+    explicit Helper(const QStringList& command)
+    {
+        connect(this, &QProcess::readyReadStandardOutput, this,
+                [this] { m_bytes += readAllStandardOutput(); });
+        start(command.first(), command.mid(1));
+    }
+    ~Helper() override
+    {
+        kill();
+        waitForFinished(5000);
+    }
+    Samples samples() const { return fromS16(m_bytes); }
+
+private:
+    QByteArray m_bytes;
+};
+
+// What reaches `source` from now on.
+Helper capture(const QString& source, int rate, int channels)
+{
+    return Helper(
+        u"parec -d %1 --format=s16le --raw --latency-msec=50 --rate=%2 --channels=%3"_s.arg(source)
+            .arg(rate)
+            .arg(channels)
+            .split(u' '));
+}
+
+QString pactl(const QString& args)
+{
+    return Desktop::tool(u"pactl"_s, args.split(u' '));
+}
+
+// The module that made the null sink `sink`; empty when there is none.
+QString moduleOf(const QString& sink)
+{
+    const QRegularExpression line(u"^(\\d+)\\s+module-null-sink\\s+sink_name=%1\\b"_s.arg(sink),
+                                  QRegularExpression::MultilineOption);
+    return line.match(pactl(u"list short modules"_s)).captured(1);
+}
+
+// Both null sinks there, and the defaults, as scripts/desktop-session.sh made them.
+void restoreSinks()
+{
+    for (const QString& sink : {u"marlet_out"_s, u"marlet_in"_s}) {
+        if (moduleOf(sink).isEmpty())
+            pactl(u"load-module module-null-sink sink_name=%1 norewinds=1 "
+                  "sink_properties=device.description=%1"_s.arg(sink));
+    }
+    pactl(u"set-default-sink marlet_out"_s);
+    pactl(u"set-default-source marlet_in.monitor"_s);
+}
+
+qsizetype firstSound(const Samples& s)
+{
+    return std::find_if(s.begin(), s.end(), [](float v) { return std::abs(v) > 0.02f; }) -
+           s.begin();
+}
+
+// The samples of a 16-bit stereo 44.1 kHz WAV; none when its header does not describe it.
+Samples readWav(const QString& path)
+{
+    QFile file(path);
+    const QByteArray b = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const auto u32 = [&](int at) { return qsizetype(qFromLittleEndian<quint32>(b.data() + at)); };
+    if (b.size() < 44 || !b.startsWith("RIFF") || b.mid(8, 8) != "WAVEfmt " ||
+        u32(4) != b.size() - 8 || u32(20) != 0x00020001 || u32(24) != 44100 ||
+        u32(32) != 0x00100004 || b.mid(36, 4) != "data" || u32(40) != b.size() - 44)
+        return {};
+    return fromS16(b, 44);
+}
+
+// Empty when `take` (stereo, 44.1 kHz) holds the input tone (440 Hz left, 1 kHz right, at
+// half scale) unbroken from its first sound to its end, 0.5 s at least: one sine per
+// channel fits it within -40 dB.
+QString toneProblem(const Samples& take)
+{
+    constexpr qsizetype window = 4410; // whole cycles of both tones
+    const qsizetype end = qsizetype(take.size()) / 2;
+    const qsizetype frames = (end - firstSound(take) / 2) / window * window;
+    if (frames < 5 * window)
+        return u"%1 frames of sound"_s.arg(frames);
+    for (int c = 0; c < 2; ++c) {
+        const double w = 2 * std::numbers::pi * (c ? 1000 : 440) / 44100;
+        double re = 0, im = 0, power = 0;
+        for (qsizetype f = 0; f < frames; ++f) {
+            const double x = take[size_t((end - frames + f) * 2 + c)];
+            re += x * std::cos(w * double(f)) * 2 / double(frames);
+            im += x * std::sin(w * double(f)) * 2 / double(frames);
+            power += x * x / double(frames);
+        }
+        // Over whole cycles, what the sine leaves of the power is the rest's.
+        const double level = std::hypot(re, im), rms = std::sqrt(power - level * level / 2);
+        if (std::abs(level - 0.5) > 0.025 || rms > 0.01)
+            return u"channel %1: level %2, residual %3"_s.arg(c).arg(level).arg(rms);
+    }
+    return {};
+}
+
+// Feeds marlet_in with the input tone; null unless its monitor carries it within 10 s.
+std::unique_ptr<Helper> feedInput()
+{
+    auto feed = std::make_unique<Helper>(
+        u"sox -q -n -r 44100 -c 2 -t pulseaudio marlet_in synth 60 sine 440 sine 1000 vol 0.5"_s
+            .split(u' '));
+    Helper monitor = capture(u"marlet_in.monitor"_s, 44100, 2);
+    const auto heard = [&] { return toneProblem(monitor.samples()).isEmpty(); };
+    return QTest::qWaitFor(heard, 10000) ? std::move(feed) : nullptr;
+}
+
+} // namespace
+
+class TestSound final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void playbackReachesTheSink_data();
+    void playbackReachesTheSink();
+    void recordingTakesTheSource_data();
+    void recordingTakesTheSource();
+    void lostOutputIsReportedAndReplaced_data();
+    void lostOutputIsReportedAndReplaced();
+
+private:
+    // The one failure reported so far, which no command caused.
+    QString theFault() const
+    {
+        return m_failed->count() == 1 && m_failed->at(0).at(0).toULongLong() == 0
+                   ? m_failed->at(0).at(1).toString()
+                   : u"%1 failures"_s.arg(m_failed->count());
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<AudioEngine> m_engine;
+    std::unique_ptr<QSignalSpy> m_failed;
+};
+
+void TestSound::init()
+{
+    restoreSinks();
+    m_engine = std::make_unique<AudioEngine>(); // the last one goes with its devices
+    m_failed = std::make_unique<QSignalSpy>(m_engine.get(), &AudioEngine::failed);
+}
+
+void TestSound::playbackReachesTheSink_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<float>("tolerance");
+    QTest::newRow("wav 44.1 kHz stereo") << u"wav_s16_stereo_44100.wav"_s << 44100 << 2 << 0.001f;
+    QTest::newRow("mp3 44.1 kHz stereo")
+        << u"mp3_mpeg1_cbr_stereo_44100.mp3"_s << 44100 << 2 << 0.001f;
+    // The server's resampler shifts the sound by a fraction of a sample.
+    QTest::newRow("wav 22.05 kHz mono, resampled by the server")
+        << u"wav_s16_mono_22050.wav"_s << 22050 << 1 << 0.045f;
+}
+
+// Every sample of the file reaches the sink once, in order, with nothing missing at the end.
+void TestSound::playbackReachesTheSink()
+{
+    QFETCH(QString, file);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(float, tolerance);
+    const Samples reference = Marlet::Testing::referenceDecode(fixture(file), rate, channels);
+    QVERIFY(!reference.empty());
+    Helper sink = capture(u"marlet_out.monitor"_s, rate, channels);
+    QTRY_VERIFY_WITH_TIMEOUT(!sink.samples().empty(), 10000);
+
+    QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
+    m_engine->open(fixture(file));
+    m_engine->play();
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+    // Where the first 0.1 s of the file begins in what the sink received.
+    const auto close = [&](float a, float b) { return std::abs(a - b) <= tolerance; };
+    const qsizetype head = rate / 10 * channels;
+    Samples heard;
+    qsizetype start = 0;
+    const auto found = [&] {
+        heard = sink.samples();
+        start = std::search(heard.begin(), heard.end(), reference.begin(), reference.begin() + head,
+                            close) -
+                heard.begin();
+        return start + qsizetype(reference.size()) + rate / 2 <= qsizetype(heard.size());
+    };
+    QVERIFY2(QTest::qWaitFor(found, 10000), "the start of the file did not reach the sink whole");
+    const auto wrong =
+        std::mismatch(reference.begin(), reference.end(), heard.begin() + start, close);
+    QVERIFY2(wrong.first == reference.end(),
+             qPrintable(u"sample %1 of %2: %3, not %4"_s.arg(wrong.first - reference.begin())
+                            .arg(reference.size())
+                            .arg(*wrong.second)
+                            .arg(*wrong.first)));
+    QCOMPARE(m_failed->count(), 0);
+}
+
+void TestSound::recordingTakesTheSource_data()
+{
+    QTest::addColumn<bool>("lose");
+    QTest::newRow("stopped") << false;
+    QTest::newRow("source goes") << true;
+}
+
+// What the source carries is recorded, unbroken, to the stop; or to the moment the source
+// goes, which one fault tells, naming it.
+void TestSound::recordingTakesTheSource()
+{
+    QFETCH(bool, lose);
+    const std::unique_ptr<Helper> feed = feedInput();
+    QVERIFY(feed);
+    const QString path = m_dir.filePath(u"take.wav"_s);
+    QSignalSpy saved(m_engine.get(), &AudioEngine::recordingSaved);
+    m_engine->record(path);
+    QTRY_VERIFY_WITH_TIMEOUT(m_engine->positionMs() >= 700, 10000);
+    if (lose)
+        pactl(u"unload-module "_s + moduleOf(u"marlet_in"_s));
+    else
+        m_engine->stop();
+    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 10000);
+    QCOMPARE(m_engine->state(), State::NotOpen);
+    if (lose)
+        QVERIFY2(theFault().contains(u"marlet_in"_s), qPrintable(theFault()));
+    else
+        QCOMPARE(m_failed->count(), 0);
+    const Samples take = readWav(path);
+    QCOMPARE(qint64(take.size()) / 2 * 1000 / 44100, saved.at(0).at(2).toLongLong());
+    QCOMPARE(toneProblem(take), QString());
+}
+
+void TestSound::lostOutputIsReportedAndReplaced_data()
+{
+    QTest::addColumn<bool>("paused");
+    QTest::newRow("while playing") << false;
+    QTest::newRow("while paused") << true;
+}
+
+// The sink goes while a file plays: one fault names it and nothing stays open. While paused
+// nothing is lost to hear, and nothing is told. Either way the next open plays on the sink
+// that takes its place.
+void TestSound::lostOutputIsReportedAndReplaced()
+{
+    QFETCH(bool, paused);
+    const QString tone = m_dir.filePath(u"long.wav"_s);
+    QVERIFY(Marlet::Testing::writeToneWav(tone, 44100, 44100 * 20, 8192));
+    m_engine->open(tone);
+    m_engine->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_engine->positionMs() >= 300, 10000);
+    if (paused)
+        m_engine->pause();
+    QTRY_COMPARE(m_engine->state() == State::Paused, paused);
+    pactl(u"unload-module "_s + moduleOf(u"marlet_out"_s));
+    QVERIFY(moduleOf(u"marlet_out"_s).isEmpty());
+    if (!paused) {
+        QTRY_VERIFY_WITH_TIMEOUT(m_engine->state() == State::NotOpen && !m_failed->isEmpty(),
+                                 10000);
+        QVERIFY2(theFault().contains(u"marlet_out"_s), qPrintable(theFault()));
+    }
+
+    restoreSinks(); // a new sink by the same name, opened at once
+    m_engine->open(tone);
+    m_engine->play();
+    Helper sink = capture(u"marlet_out.monitor"_s, 44100, 1);
+    const auto sounds = [&] {
+        return firstSound(sink.samples()) < qsizetype(sink.samples().size());
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(m_engine->positionMs() >= 300 && sounds(), 10000);
+    QCOMPARE(m_failed->count(), paused ? 0 : 1);
+}
+
+QTEST_GUILESS_MAIN(TestSound)
+#include "tst_sound.moc"
