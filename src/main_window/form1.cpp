@@ -240,6 +240,8 @@ void Form1::resizeEvent(QResizeEvent* event)
     if (auto answered = std::exchange(m_resizeAnswered, nullptr)) {
         m_resizeDeadline->stop();
         answered();
+    } else if (std::exchange(m_growthAwaitsLateResize, false)) {
+        m_tim->start(); // "Show" goes on from the height that took after all
     }
 }
 

@@ -73,7 +73,7 @@ public:
     // resizeAnswerMs, handling no user input meanwhile).
     bool setOuterHeightTwips(int height);
     // How long a size request may go unanswered before it counts as refused.
-    static constexpr int resizeAnswerMs = 2000;
+    static constexpr int resizeAnswerMs = 3000;
 
     // The client height; the width is fixed. The user cannot resize the window.
     int clientHeightTwips() const { return m_clientHeightTwips; }
@@ -156,6 +156,7 @@ private:
     int m_clientHeightTwips = 0;
     std::function<void()> m_resizeAnswered; // set while a size request awaits its answer
     QTimer* m_resizeDeadline = nullptr;
+    bool m_growthAwaitsLateResize = false; // "Show" stopped at a step not answered in time
     TransportTrace m_transportTrace;
     bool m_exiting = false;  // "Exit" ended the program: no Form_Unload
     bool m_unloaded = false; // Form_Unload has run

@@ -122,6 +122,8 @@ void Form1::tim_Timer()
         awaitResize([this, before] {
             if (outerHeightTwips() != before)
                 setTimerEnabled(m_tim, true);
+            else // refused so far; on a busy machine the answer may still come
+                m_growthAwaitsLateResize = true;
         });
     });
 }
@@ -132,6 +134,7 @@ void Form1::Command5_Click()
 {
     const bool showing = m_tim->isActive() || m_resizeAnswered;
     m_resizeAnswered = nullptr;
+    m_growthAwaitsLateResize = false;
     setTimerEnabled(m_tim, false);
     const Forms::ResumeNext resume;
     for (;;) {

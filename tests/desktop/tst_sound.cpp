@@ -95,19 +95,6 @@ qsizetype firstSound(const Samples& s)
            s.begin();
 }
 
-// The samples of a 16-bit stereo 44.1 kHz WAV; none when its header does not describe it.
-Samples readWav(const QString& path)
-{
-    QFile file(path);
-    const QByteArray b = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    const auto u32 = [&](int at) { return qsizetype(qFromLittleEndian<quint32>(b.data() + at)); };
-    if (b.size() < 44 || !b.startsWith("RIFF") || b.mid(8, 8) != "WAVEfmt " ||
-        u32(4) != b.size() - 8 || u32(20) != 0x00020001 || u32(24) != 44100 ||
-        u32(32) != 0x00100004 || b.mid(36, 4) != "data" || u32(40) != b.size() - 44)
-        return {};
-    return fromS16(b, 44);
-}
-
 // Empty when `take` (stereo, 44.1 kHz) holds the input tone (440 Hz left, 1 kHz right, at
 // half scale) unbroken from its first sound to its end, 0.5 s at least: one sine per
 // channel fits it within -40 dB.
@@ -153,13 +140,140 @@ class TestSound final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void playbackReachesTheSink_data();
-    void playbackReachesTheSink();
-    void recordingTakesTheSource_data();
-    void recordingTakesTheSource();
-    void lostOutputIsReportedAndReplaced_data();
-    void lostOutputIsReportedAndReplaced();
+    void init()
+    {
+        restoreSinks();
+        m_engine = std::make_unique<AudioEngine>(); // the last one goes with its devices
+        m_failed = std::make_unique<QSignalSpy>(m_engine.get(), &AudioEngine::failed);
+    }
+
+    void playbackReachesTheSink_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<float>("tolerance");
+        QTest::newRow("wav 44.1 kHz stereo")
+            << u"wav_s16_stereo_44100.wav"_s << 44100 << 2 << 0.001f;
+        QTest::newRow("mp3 44.1 kHz stereo")
+            << u"mp3_mpeg1_cbr_stereo_44100.mp3"_s << 44100 << 2 << 0.001f;
+        // The server's resampler shifts the sound by a fraction of a sample.
+        QTest::newRow("wav 22.05 kHz mono, resampled by the server")
+            << u"wav_s16_mono_22050.wav"_s << 22050 << 1 << 0.045f;
+    }
+
+    // Every sample of the file reaches the sink once, in order, with nothing missing at the end.
+    void playbackReachesTheSink()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        QFETCH(float, tolerance);
+        const Samples reference = Marlet::Testing::referenceDecode(fixture(file), rate, channels);
+        QVERIFY(!reference.empty());
+        Helper sink = capture(u"marlet_out.monitor"_s, rate, channels);
+        QTRY_VERIFY_WITH_TIMEOUT(!sink.samples().empty(), 10000);
+
+        QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
+        m_engine->open(fixture(file));
+        m_engine->play();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+        // Where the first 0.1 s of the file begins in what the sink received.
+        const auto close = [&](float a, float b) { return std::abs(a - b) <= tolerance; };
+        const qsizetype head = rate / 10 * channels;
+        Samples heard;
+        qsizetype start = 0;
+        const auto found = [&] {
+            heard = sink.samples();
+            start = std::search(heard.begin(), heard.end(), reference.begin(),
+                                reference.begin() + head, close) -
+                    heard.begin();
+            return start + qsizetype(reference.size()) + rate / 2 <= qsizetype(heard.size());
+        };
+        QVERIFY2(QTest::qWaitFor(found, 10000),
+                 "the start of the file did not reach the sink whole");
+        const auto wrong =
+            std::mismatch(reference.begin(), reference.end(), heard.begin() + start, close);
+        QVERIFY2(wrong.first == reference.end(),
+                 qPrintable(u"sample %1 of %2: %3, not %4"_s.arg(wrong.first - reference.begin())
+                                .arg(reference.size())
+                                .arg(*wrong.second)
+                                .arg(*wrong.first)));
+        QCOMPARE(m_failed->count(), 0);
+    }
+
+    void recordingTakesTheSource_data()
+    {
+        QTest::addColumn<bool>("lose");
+        QTest::newRow("stopped") << false;
+        QTest::newRow("source goes") << true;
+    }
+
+    // What the source carries is recorded, unbroken, to the stop; or to the moment the source
+    // goes, which one fault tells, naming it.
+    void recordingTakesTheSource()
+    {
+        QFETCH(bool, lose);
+        const std::unique_ptr<Helper> feed = feedInput();
+        QVERIFY(feed);
+        const QString path = m_dir.filePath(u"take.wav"_s);
+        QSignalSpy saved(m_engine.get(), &AudioEngine::recordingSaved);
+        m_engine->record(path);
+        QTRY_VERIFY_WITH_TIMEOUT(m_engine->positionMs() >= 700, 10000);
+        if (lose)
+            pactl(u"unload-module "_s + moduleOf(u"marlet_in"_s));
+        else
+            m_engine->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 10000);
+        QCOMPARE(m_engine->state(), State::NotOpen);
+        if (lose)
+            QVERIFY2(theFault().contains(u"marlet_in"_s), qPrintable(theFault()));
+        else
+            QCOMPARE(m_failed->count(), 0);
+        const Samples take = Marlet::Testing::referenceDecode(path, 44100, 2);
+        QCOMPARE(qint64(take.size()) / 2 * 1000 / 44100, saved.at(0).at(2).toLongLong());
+        QCOMPARE(toneProblem(take), QString());
+    }
+
+    void lostOutputIsReportedAndReplaced_data()
+    {
+        QTest::addColumn<bool>("paused");
+        QTest::newRow("while playing") << false;
+        QTest::newRow("while paused") << true;
+    }
+
+    // The sink goes while a file plays: one fault names it and nothing stays open. While paused
+    // nothing is lost to hear, and nothing is told. Either way the next open plays on the sink
+    // that takes its place.
+    void lostOutputIsReportedAndReplaced()
+    {
+        QFETCH(bool, paused);
+        const QString tone = m_dir.filePath(u"long.wav"_s);
+        QVERIFY(Marlet::Testing::writeToneWav(tone, 44100, 44100 * 20, 8192));
+        m_engine->open(tone);
+        m_engine->play();
+        QTRY_VERIFY_WITH_TIMEOUT(m_engine->positionMs() >= 300, 10000);
+        if (paused)
+            m_engine->pause();
+        QTRY_COMPARE(m_engine->state() == State::Paused, paused);
+        pactl(u"unload-module "_s + moduleOf(u"marlet_out"_s));
+        QVERIFY(moduleOf(u"marlet_out"_s).isEmpty());
+        if (!paused) {
+            QTRY_VERIFY_WITH_TIMEOUT(m_engine->state() == State::NotOpen && !m_failed->isEmpty(),
+                                     10000);
+            QVERIFY2(theFault().contains(u"marlet_out"_s), qPrintable(theFault()));
+        }
+
+        restoreSinks(); // a new sink by the same name, opened at once
+        m_engine->open(tone);
+        m_engine->play();
+        Helper sink = capture(u"marlet_out.monitor"_s, 44100, 1);
+        const auto sounds = [&] {
+            return firstSound(sink.samples()) < qsizetype(sink.samples().size());
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(m_engine->positionMs() >= 300 && sounds(), 10000);
+        QCOMPARE(m_failed->count(), paused ? 0 : 1);
+    }
 
 private:
     // The one failure reported so far, which no command caused.
@@ -174,139 +288,6 @@ private:
     std::unique_ptr<AudioEngine> m_engine;
     std::unique_ptr<QSignalSpy> m_failed;
 };
-
-void TestSound::init()
-{
-    restoreSinks();
-    m_engine = std::make_unique<AudioEngine>(); // the last one goes with its devices
-    m_failed = std::make_unique<QSignalSpy>(m_engine.get(), &AudioEngine::failed);
-}
-
-void TestSound::playbackReachesTheSink_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<int>("rate");
-    QTest::addColumn<int>("channels");
-    QTest::addColumn<float>("tolerance");
-    QTest::newRow("wav 44.1 kHz stereo") << u"wav_s16_stereo_44100.wav"_s << 44100 << 2 << 0.001f;
-    QTest::newRow("mp3 44.1 kHz stereo")
-        << u"mp3_mpeg1_cbr_stereo_44100.mp3"_s << 44100 << 2 << 0.001f;
-    // The server's resampler shifts the sound by a fraction of a sample.
-    QTest::newRow("wav 22.05 kHz mono, resampled by the server")
-        << u"wav_s16_mono_22050.wav"_s << 22050 << 1 << 0.045f;
-}
-
-// Every sample of the file reaches the sink once, in order, with nothing missing at the end.
-void TestSound::playbackReachesTheSink()
-{
-    QFETCH(QString, file);
-    QFETCH(int, rate);
-    QFETCH(int, channels);
-    QFETCH(float, tolerance);
-    const Samples reference = Marlet::Testing::referenceDecode(fixture(file), rate, channels);
-    QVERIFY(!reference.empty());
-    Helper sink = capture(u"marlet_out.monitor"_s, rate, channels);
-    QTRY_VERIFY_WITH_TIMEOUT(!sink.samples().empty(), 10000);
-
-    QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
-    m_engine->open(fixture(file));
-    m_engine->play();
-    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
-    // Where the first 0.1 s of the file begins in what the sink received.
-    const auto close = [&](float a, float b) { return std::abs(a - b) <= tolerance; };
-    const qsizetype head = rate / 10 * channels;
-    Samples heard;
-    qsizetype start = 0;
-    const auto found = [&] {
-        heard = sink.samples();
-        start = std::search(heard.begin(), heard.end(), reference.begin(), reference.begin() + head,
-                            close) -
-                heard.begin();
-        return start + qsizetype(reference.size()) + rate / 2 <= qsizetype(heard.size());
-    };
-    QVERIFY2(QTest::qWaitFor(found, 10000), "the start of the file did not reach the sink whole");
-    const auto wrong =
-        std::mismatch(reference.begin(), reference.end(), heard.begin() + start, close);
-    QVERIFY2(wrong.first == reference.end(),
-             qPrintable(u"sample %1 of %2: %3, not %4"_s.arg(wrong.first - reference.begin())
-                            .arg(reference.size())
-                            .arg(*wrong.second)
-                            .arg(*wrong.first)));
-    QCOMPARE(m_failed->count(), 0);
-}
-
-void TestSound::recordingTakesTheSource_data()
-{
-    QTest::addColumn<bool>("lose");
-    QTest::newRow("stopped") << false;
-    QTest::newRow("source goes") << true;
-}
-
-// What the source carries is recorded, unbroken, to the stop; or to the moment the source
-// goes, which one fault tells, naming it.
-void TestSound::recordingTakesTheSource()
-{
-    QFETCH(bool, lose);
-    const std::unique_ptr<Helper> feed = feedInput();
-    QVERIFY(feed);
-    const QString path = m_dir.filePath(u"take.wav"_s);
-    QSignalSpy saved(m_engine.get(), &AudioEngine::recordingSaved);
-    m_engine->record(path);
-    QTRY_VERIFY_WITH_TIMEOUT(m_engine->positionMs() >= 700, 10000);
-    if (lose)
-        pactl(u"unload-module "_s + moduleOf(u"marlet_in"_s));
-    else
-        m_engine->stop();
-    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 10000);
-    QCOMPARE(m_engine->state(), State::NotOpen);
-    if (lose)
-        QVERIFY2(theFault().contains(u"marlet_in"_s), qPrintable(theFault()));
-    else
-        QCOMPARE(m_failed->count(), 0);
-    const Samples take = readWav(path);
-    QCOMPARE(qint64(take.size()) / 2 * 1000 / 44100, saved.at(0).at(2).toLongLong());
-    QCOMPARE(toneProblem(take), QString());
-}
-
-void TestSound::lostOutputIsReportedAndReplaced_data()
-{
-    QTest::addColumn<bool>("paused");
-    QTest::newRow("while playing") << false;
-    QTest::newRow("while paused") << true;
-}
-
-// The sink goes while a file plays: one fault names it and nothing stays open. While paused
-// nothing is lost to hear, and nothing is told. Either way the next open plays on the sink
-// that takes its place.
-void TestSound::lostOutputIsReportedAndReplaced()
-{
-    QFETCH(bool, paused);
-    const QString tone = m_dir.filePath(u"long.wav"_s);
-    QVERIFY(Marlet::Testing::writeToneWav(tone, 44100, 44100 * 20, 8192));
-    m_engine->open(tone);
-    m_engine->play();
-    QTRY_VERIFY_WITH_TIMEOUT(m_engine->positionMs() >= 300, 10000);
-    if (paused)
-        m_engine->pause();
-    QTRY_COMPARE(m_engine->state() == State::Paused, paused);
-    pactl(u"unload-module "_s + moduleOf(u"marlet_out"_s));
-    QVERIFY(moduleOf(u"marlet_out"_s).isEmpty());
-    if (!paused) {
-        QTRY_VERIFY_WITH_TIMEOUT(m_engine->state() == State::NotOpen && !m_failed->isEmpty(),
-                                 10000);
-        QVERIFY2(theFault().contains(u"marlet_out"_s), qPrintable(theFault()));
-    }
-
-    restoreSinks(); // a new sink by the same name, opened at once
-    m_engine->open(tone);
-    m_engine->play();
-    Helper sink = capture(u"marlet_out.monitor"_s, 44100, 1);
-    const auto sounds = [&] {
-        return firstSound(sink.samples()) < qsizetype(sink.samples().size());
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(m_engine->positionMs() >= 300 && sounds(), 10000);
-    QCOMPARE(m_failed->count(), paused ? 0 : 1);
-}
 
 QTEST_GUILESS_MAIN(TestSound)
 #include "tst_sound.moc"
