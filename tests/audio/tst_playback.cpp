@@ -19,15 +19,6 @@ using State = AudioEngine::State;
 using Frames = std::vector<float>;
 using namespace Qt::StringLiterals;
 
-namespace {
-
-qint64 loudSamples(const Frames& samples)
-{
-    return std::count_if(samples.begin(), samples.end(), [](float s) { return s != 0.0f; });
-}
-
-} // namespace
-
 class TestPlayback final : public QObject
 {
     Q_OBJECT
@@ -35,6 +26,10 @@ class TestPlayback final : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<AudioEngine> m_engine;
 
+    static qint64 loudSamples(const Frames& samples)
+    {
+        return std::count_if(samples.begin(), samples.end(), [](float s) { return s != 0.0f; });
+    }
     QString path(const QString& name) const { return m_dir->filePath(name); }
     Frames deviceFile() const
     {
@@ -215,11 +210,11 @@ private Q_SLOTS:
     }
 
     // A file that cannot be opened closes the one before; each failure answers its own
-    // command, and the engine plays on. Without a device, playing is refused, saying so.
+    // command (that the engine plays on after is shown with every kind of bad input).
+    // Without a device, playing is refused, saying so.
     void failuresAreReportedAndTheEngineGoesOn()
     {
         QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
-        QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
         const QString good = fixture(u"amrnb_475.amr"_s);
         m_engine->open(good);
         QVERIFY(waitForState(State::Stopped));
@@ -232,10 +227,6 @@ private Q_SLOTS:
         QVERIFY2(message.startsWith(u"Cannot open \""_s) && message.contains(u"text.mp3"_s),
                  qPrintable(message));
         QVERIFY(m_engine->state() == State::NotOpen && m_engine->fileName().isEmpty());
-        m_engine->open(good);
-        m_engine->play();
-        QVERIFY(waitFor([&] { return ended.count() == 1; }));
-        QCOMPARE(failed.count(), 2);
 
         remakeEngine("SDL_AUDIODRIVER", "no-such-driver");
         QSignalSpy refused(m_engine.get(), &AudioEngine::failed);
