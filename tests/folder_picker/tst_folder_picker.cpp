@@ -39,27 +39,14 @@ class TestFolderPicker final : public QObject
         text.replace(u"{prog}"_s, QDir::fromNativeSeparators(Marlet::Settings::programFolder()));
         return QDir::toNativeSeparators(text.replace(u'{', m_dir.path() + u'/').remove(u'}'));
     }
-    QString traffic() const { return m_traffic.join(u" | "_s); }
-    void store(const QString& drive, const QString& folder) const
-    {
-        QSettings settings(m_dir.filePath(u"config/Quendel/Marlet.conf"_s), QSettings::IniFormat);
-        settings.setValue(u"Settings/Last Drive"_s, expand(drive));
-        settings.setValue(u"Settings/Last Dir"_s, expand(folder));
-    }
-    // The folder list's line `offset` lines below the current folder's.
-    static QModelIndex folderLine(DirListBox* folders, int offset)
-    {
-        return folders->model()->index(folders->currentIndex().row() + offset, 0);
-    }
 
-    // Makes `folder` under the scratch root, with the named files and (ending in "/") folders.
-    void makeFiles(const QString& folder, const QStringList& names)
+    // Makes files under the scratch root, and folders: names that end in "/".
+    void makeFiles(const QStringList& names) const
     {
-        QVERIFY(QDir().mkpath(m_dir.filePath(folder)));
         for (const QString& name : names) {
-            QFile file(m_dir.filePath(folder + u'/' + name));
-            QVERIFY(name.endsWith(u'/') ? QDir().mkpath(file.fileName())
-                                        : file.open(QIODevice::WriteOnly));
+            const QString path = m_dir.filePath(name);
+            QVERIFY(QDir().mkpath(path.left(path.lastIndexOf(u'/'))));
+            QVERIFY(name.endsWith(u'/') || QFile(path).open(QFile::WriteOnly));
         }
     }
 
@@ -69,15 +56,10 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            m_dir.filePath(u"config"_s));
-        // Names ending in "/" are folders.
-        for (const QString& name :
-             {u"a/Music/Track 10.mp3"_s, u"a/Music/Track 2.mp3"_s, u"a/Music/track 1.MP3"_s,
-              u"a/Music/.hidden.mp3"_s, u"a/Music/cover.jpg"_s, u"a/Music/mp3"_s,
-              u"a/Music/Sub.mp3/"_s, u"a/Empty/"_s, u"b/x/b.mp3"_s, u"home/"_s}) {
-            const QString path = m_dir.filePath(name);
-            QVERIFY(QDir().mkpath(path.left(path.lastIndexOf(u'/'))));
-            QVERIFY(name.endsWith(u'/') || QFile(path).open(QFile::WriteOnly));
-        }
+        makeFiles({u"a/Music/Track 10.mp3"_s, u"a/Music/Track 2.mp3"_s, u"a/Music/track 1.MP3"_s,
+                   u"a/Music/.hidden.mp3"_s, u"a/Music/cover.jpg"_s, u"a/Music/mp3"_s,
+                   u"a/Music/Sub.mp3/"_s, u"a/Empty/"_s, u"b/x/b.mp3"_s, u"b/Bytes/"_s,
+                   u"home/usb/Music/"_s});
         const QString root = QDir::toNativeSeparators(QDir::rootPath());
         const QString a = expand(u"{a}"_s), b = expand(u"{b}"_s);
         setDriveSource([=] { return QList<Drive>{{root, root}, {a, a}, {b, b}}; });
@@ -104,12 +86,11 @@ private Q_SLOTS:
         m_failAt.clear();
     }
 
-    // Each row is in order: every name sorts before each later one, never before itself.
+    // Each row is in order: every name sorts before the next, never before itself.
     void naturalOrder_data()
     {
         QTest::addColumn<QString>("names");
-        QTest::newRow("numbers by value") << u"Track 1|track 2|Track 10"_s;
-        QTest::newRow("first differing digit") << u"x 12|x 13|x 21"_s;
+        QTest::newRow("numbers by value") << u"Track 1|track 2|Track 10|Track 13|track 21"_s;
         QTest::newRow("leading zeros") << u"x 0|x 00|x 9|x 010"_s;
         QTest::newRow("past 64 bits")
             << u"18446744073709551615|18446744073709551616|123456789012345678901"_s;
@@ -123,12 +104,11 @@ private Q_SLOTS:
     {
         QFETCH(QString, names);
         const QStringList order = names.split(u'|');
-        for (qsizetype i = 0; i < order.size(); ++i) {
-            QVERIFY(!naturalLess(order[i], order[i]));
-            for (qsizetype j = i + 1; j < order.size(); ++j) {
-                QVERIFY2(naturalLess(order[i], order[j]) && !naturalLess(order[j], order[i]),
-                         qPrintable(order[i] + u" | "_s + order[j]));
-            }
+        for (qsizetype i = 1; i < order.size(); ++i) {
+            const QString &before = order[i - 1], &after = order[i];
+            QVERIFY2(naturalLess(before, after) && !naturalLess(after, before) &&
+                         !naturalLess(after, after),
+                     qPrintable(before + u" | "_s + after));
         }
         QStringList sorted(order.crbegin(), order.crend());
         sortNaturally(sorted);
@@ -146,27 +126,107 @@ private Q_SLOTS:
         QCOMPARE(joinPath(u"/"_s, u"x.mp3"_s), u"/x.mp3"_s);
     }
 
-    // Subfolders are listed in natural order, in batches as the view asks for them.
-    void folderListIsLazy()
+    // A folder's subfolders are listed in natural order, in batches as the view asks for
+    // them. Every folder line below the drive's root shows its whole name, nine levels down
+    // too, in the list's own size, and gives its full path as its tooltip.
+    void folderLines()
     {
+        const QString deep = u"a/Level 1/Level 2/Level 3/Level 4/Level 5/Level 6/Level 7/"
+                             u"Level 8/Level 9"_s;
         for (int i = 2000; i >= 1; --i)
-            QVERIFY(QDir().mkpath(m_dir.filePath(u"many/f%1"_s.arg(i))));
-        DirListBox folders;
-        folders.setPath(m_dir.filePath(u"many"_s));
-        QAbstractItemModel* lines = folders.model();
-        const int open = lines->rowCount();
+            QVERIFY(QDir().mkpath(m_dir.filePath(deep + u"/f%1"_s.arg(i))));
+        Form2 picker(&m_playlist);
+        picker.Show();
+        DirListBox* folders = picker.Dir1();
+        folders->setPath(m_dir.filePath(deep));
+        QAbstractItemModel* lines = folders->model();
+        QVERIFY(lines->rowCount() < 2000);
         while (lines->canFetchMore({}))
             lines->fetchMore({});
-        QCOMPARE(lines->rowCount() - open, 2000 - 512);
-        QCOMPARE(folderLine(&folders, 1).data().toString(), u"f1"_s);
+        QCOMPARE(lines->rowCount(), 10 + 2000); // the drive's root, 9 levels, the subfolders
         QCOMPARE(lines->index(lines->rowCount() - 1, 0).data().toString(), u"f2000"_s);
+        QString path = expand(u"{a}"_s);
+        for (int row = 1; row <= 10; ++row) {
+            const QModelIndex line = lines->index(row, 0);
+            const QString text = line.data().toString();
+            path += QDir::separator() + text;
+            QCOMPARE(line.data(Qt::ToolTipRole).toString(), path);
+            folders->scrollTo(line);
+            const QRect shown = folders->nameRect(line);
+            QVERIFY2(shown.width() >= folders->fontMetrics().horizontalAdvance(text) &&
+                         folders->viewport()->rect().contains(shown),
+                     qPrintable(text));
+        }
+    }
+
+    // At start the picker loads hidden inside the main window's load. Each load reads both
+    // values, then applies them; what changes is stored at once, and what cannot be applied
+    // leaves the drive and folder the picker was made with. The main window's load then
+    // applies them again and changes nothing; "Select Folder" shows that same picker, and "Cancel"
+    // unloads it and stores nothing. A stored drive that is no longer mounted, though its mount
+    // folder is still there, is refused like one whose folder has gone, and so is the stored folder
+    // on it.
+    void load_data()
+    {
+        QTest::addColumn<QString>("stored"); // drive, folder; null: nothing stored
+        QTest::addColumn<QString>("failAt");
+        QTest::addColumn<QString>("shown"); // drive, folder
+        QTest::addColumn<QString>("saves"); // by the picker's load, between the reads
+        QTest::newRow("nothing stored: the program folder")
+            << QString() << QString() << u"/, {prog}"_s << u"save Last Dir={prog}"_s;
+        QTest::newRow("another drive and folder")
+            << u"{b}, {b}/x"_s << QString() << u"{b}, {b}/x"_s
+            << u"save Last Dir={b} | save Last Drive={b} | save Last Dir={b}/x"_s;
+        QTest::newRow("the drive and the folder have gone")
+            << u"{home}/gone, {home}/gone/x"_s << QString() << u"/, {home}"_s << QString();
+        QTest::newRow("an unmounted drive refused")
+            << u"{home}/usb, {home}/usb"_s << QString() << u"/, {home}"_s << QString();
+        QTest::newRow("a folder on an unmounted drive refused")
+            << u"{home}/usb, {home}/usb/Music"_s << QString() << u"/, {home}"_s << QString();
+        QTest::newRow("a failed read skips only its value")
+            << u"{b}, {b}/x"_s << u"read Last Drive"_s << u"/, {b}/x"_s << u"save Last Dir={b}/x"_s;
+        QTest::newRow("a failed save stops its change handler")
+            << u"{b}, {b}/x"_s << u"save Last Dir={b}"_s << u"{b}, {b}/x"_s
+            << u"save Last Dir={b} | save Last Dir={b}/x"_s;
+    }
+    void load()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, failAt);
+        QFETCH(QString, shown);
+        QFETCH(QString, saves);
+        if (!stored.isNull()) {
+            QSettings file(m_dir.filePath(u"config/Quendel/Marlet.conf"_s), QSettings::IniFormat);
+            file.setValue(u"Settings/Last Drive"_s, expand(stored.section(u", "_s, 0, 0)));
+            file.setValue(u"Settings/Last Dir"_s, expand(stored.section(u", "_s, 1)));
+        }
+        m_failAt = expand(failAt);
+        Marlet::MainWindow::Form1 form(
+            [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
+        form.Form_Load();
+        Form2* picker = form.Form2();
+        QVERIFY(!picker->window()->isVisible());
+        form.Command2()->click();
+        QVERIFY(picker->window()->isVisible());
+        QCOMPARE(picker->Drive1()->Drive() + u", "_s + picker->Dir1()->Path(), expand(shown));
+        picker->Command2()->click();
+        QVERIFY(!picker->isLoaded());
+        const QStringList reads{u"read Last Drive"_s, u"read Last Dir"_s};
+        QCOMPARE(m_traffic, reads + expand(saves).split(u" | "_s, Qt::SkipEmptyParts) + reads);
+        QVERIFY(m_reports.isEmpty());
     }
 
     // A modeless tool window of fixed size. Inside it two columns, the drive and folder
     // lists and beside them the buttons. The file list is hidden; the focus goes round the
     // others in reading order.
-    void window()
+    // The user's changes are stored at once, and one that fails is reported and stops what
+    // follows it. Esc does nothing. Enter on another folder's line opens that folder, and
+    // otherwise presses "Add to List", which appends the folder's MP3 files (any letter
+    // case, hidden ones and folders left out) after what the playlist holds, stores the
+    // drive and the folder, and closes.
+    void usingThePicker()
     {
+        m_playlist.addItem(u"earlier entry"_s);
         Form2 picker(&m_playlist);
         picker.Show();
         QDialog* window = picker.window();
@@ -188,188 +248,39 @@ private Q_SLOTS:
                 focus = focus->nextInFocusChain();
             while (!(focus->focusPolicy() & Qt::TabFocus) || !focus->isVisible());
         }
-    }
 
-    // Each load reads both values, then applies them; what changes is stored at once.
-    void load_data()
-    {
-        QTest::addColumn<QString>("stored"); // drive, folder; null: nothing stored
-        QTest::addColumn<QString>("failAt");
-        QTest::addColumn<QString>("shown"); // drive, folder
-        QTest::addColumn<QString>("traffic");
-        const QString reads = u"read Last Drive | read Last Dir"_s;
-        QTest::newRow("nothing stored: the program folder")
-            << QString() << QString() << u"/, {prog}"_s << reads + u" | save Last Dir={prog}"_s;
-        QTest::newRow("another drive and folder")
-            << u"{b}, {b}/x"_s << QString() << u"{b}, {b}/x"_s
-            << reads + u" | save Last Dir={b} | save Last Drive={b} | save Last Dir={b}/x"_s;
-        QTest::newRow("the drive and the folder have gone")
-            << u"{home}/gone, {home}/gone/x"_s << QString() << u"/, {home}"_s << reads;
-        QTest::newRow("a failed read skips only its value")
-            << u"{b}, {b}/x"_s << u"read Last Drive"_s << u"/, {b}/x"_s
-            << reads + u" | save Last Dir={b}/x"_s;
-        QTest::newRow("a failed save stops its change handler")
-            << u"{b}, {b}/x"_s << u"save Last Dir={b}"_s << u"{b}, {b}/x"_s
-            << reads + u" | save Last Dir={b} | save Last Dir={b}/x"_s;
-    }
-    void load()
-    {
-        QFETCH(QString, stored);
-        QFETCH(QString, failAt);
-        QFETCH(QString, shown);
-        QFETCH(QString, traffic);
-        if (!stored.isNull())
-            store(stored.section(u", "_s, 0, 0), stored.section(u", "_s, 1));
-        m_failAt = expand(failAt);
-        Form2 picker(&m_playlist);
-        QCOMPARE(picker.Drive1()->Drive() + u", "_s + picker.Dir1()->Path(), expand(shown));
-        QCOMPARE(picker.File1()->Path(), picker.Dir1()->Path());
-        QCOMPARE(this->traffic(), expand(traffic));
-        QVERIFY(m_reports.isEmpty() && !picker.window()->isVisible());
-    }
-
-    // The user's changes are stored at once, and one that fails is reported and stops
-    // what follows it. "Cancel" stores nothing; the next showing loads what was stored.
-    void userChanges()
-    {
-        Form2 picker(&m_playlist);
-        picker.Show();
         DirListBox* folders = picker.Dir1();
         folders->setPath(expand(u"{a}"_s));
-        QCOMPARE(folderLine(folders, 1).data().toString(), u"Empty"_s);
         QVERIFY(QDir(m_dir.filePath(u"a/Empty"_s)).removeRecursively());
         m_traffic.clear();
-        Q_EMIT folders->doubleClicked(folderLine(folders, 1));
-        QVERIFY(QDir().mkpath(m_dir.filePath(u"a/Empty"_s)));
+        QTest::keyClick(folders, Qt::Key_Down);
+        Q_EMIT folders->doubleClicked(folders->currentIndex());
         QCOMPARE(m_reports, QStringList{u"Dir1_Change: The folder %1 does not exist."_s.arg(
                                 expand(u"{a}/Empty"_s))});
         QVERIFY(folders->Path() == expand(u"{a}"_s) && m_traffic.isEmpty());
-
         m_failAt = expand(u"save Last Dir={b}"_s);
         Q_EMIT picker.Drive1()->activated(picker.Drive1()->findText(expand(u"{b}"_s)));
-        QCOMPARE(traffic(), m_failAt);
+        QCOMPARE(m_traffic, QStringList{m_failAt});
         QVERIFY(m_reports.size() == 2 && m_reports.last().startsWith(u"Drive1_Change: "_s));
-        Q_EMIT folders->doubleClicked(folderLine(folders, 1));
-        QCOMPARE(picker.File1()->Path(), expand(u"{b}/x"_s));
 
-        m_traffic.clear();
-        QDialog* shown = picker.window();
-        picker.Command2()->click();
-        QVERIFY(!picker.isLoaded() && !shown->isVisible() && m_traffic.isEmpty());
-        picker.Show();
-        QCOMPARE(picker.Dir1()->Path(), expand(u"{b}/x"_s));
-        QVERIFY(traffic().startsWith(u"read Last Drive | read Last Dir"_s));
-    }
-
-    // "Add to List", by its button or by Enter, appends the folder's MP3 files (any letter
-    // case, hidden ones and folders left out) after what the playlist holds, stores the
-    // drive and the folder, and closes. Enter on another folder's line opens that folder
-    // instead, and Esc does nothing.
-    void addToList()
-    {
-        m_playlist.addItem(u"earlier entry"_s);
-        Form2 picker(&m_playlist);
-        picker.Show();
-        DirListBox* folders = picker.Dir1();
-        folders->setPath(expand(u"{a}/Music"_s));
-        QTest::keyClick(picker.window(), Qt::Key_Escape);
-        QVERIFY(picker.window()->isVisible());
-        folders->setCurrentIndex(folderLine(folders, -1));
+        folders->setPath(expand(u"{a}/Music/Sub.mp3"_s));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QVERIFY(window->isVisible());
+        QTest::keyClick(folders, Qt::Key_Up);
         QTest::keyClick(folders, Qt::Key_Return);
-        QCOMPARE(folders->Path(), expand(u"{a}"_s));
-        folders->setPath(expand(u"{a}/Music"_s));
+        QCOMPARE(folders->Path(), expand(u"{a}/Music"_s));
         m_traffic.clear();
         QTest::keyClick(folders, Qt::Key_Return);
-        QVERIFY(!picker.isLoaded());
-        // The drive list shows the drive it started on: the folder list is its own.
-        QCOMPARE(traffic(), expand(u"save Last Drive=/ | save Last Dir={a}/Music"_s));
-        picker.Show();
-        picker.Command1()->click();
-        QVERIFY(!picker.isLoaded());
+        QVERIFY(!picker.isLoaded() && !window->isVisible());
+        // The drive list keeps the drive the user chose: the folder list is its own.
+        QCOMPARE(m_traffic.join(u" | "_s),
+                 expand(u"save Last Drive={b} | save Last Dir={a}/Music"_s));
         QString entries;
         for (int i = 0; i < m_playlist.count(); ++i)
             entries += m_playlist.item(i)->text() + u" | "_s;
-        const QString files = u"{a}/Music/track 1.MP3 | {a}/Music/Track 2.mp3 | "
-                              u"{a}/Music/Track 10.mp3 | "_s;
-        QCOMPARE(entries, u"earlier entry | "_s + expand(files + files));
+        QCOMPARE(entries, expand(u"earlier entry | {a}/Music/track 1.MP3 | {a}/Music/Track 2.mp3 | "
+                                 u"{a}/Music/Track 10.mp3 | "_s));
         QCOMPARE(m_playlist.currentRow(), -1);
-    }
-
-    // Start: the picker loads hidden inside the main window's load, which applies the
-    // stored values again and changes nothing. "Select Folder" shows that same picker.
-    void programStartAndSelectFolder()
-    {
-        store(u"{b}"_s, u"{b}/x"_s);
-        Marlet::MainWindow::Form1 form(
-            [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
-        form.Form_Load();
-        const QString reads = u"read Last Drive | read Last Dir"_s;
-        QCOMPARE(traffic(), expand(reads +
-                                   u" | save Last Dir={b} | save Last Drive={b}"
-                                   u" | save Last Dir={b}/x | "_s +
-                                   reads));
-        Form2* picker = form.Form2();
-        QDialog* window = picker->window();
-        QVERIFY(picker->isLoaded() && !window->isVisible());
-        m_traffic.clear();
-        form.Command2()->click();
-        form.Command2()->click();
-        QVERIFY(window->isVisible() && picker->window() == window && m_traffic.isEmpty());
-        QCOMPARE(picker->Dir1()->Path(), expand(u"{b}/x"_s));
-        QVERIFY(m_reports.isEmpty());
-    }
-
-    // Every folder line below the drive's root shows its whole name, nine levels down
-    // too, in the list's own size, and gives its full path as its tooltip.
-    void deepFoldersAreReadable()
-    {
-        const int depth = 9;
-        QStringList names;
-        for (int level = 1; level < depth; ++level)
-            names.append(u"Level %1"_s.arg(level));
-        names.append(u"Album"_s);
-        makeFiles(u"a/"_s + names.join(u'/'), {u"CD 1/"_s});
-        Form2 picker(&m_playlist);
-        picker.Show();
-        DirListBox* folders = picker.Dir1();
-        folders->setPath(expand(u"{a}/"_s + names.join(u'/')));
-        QCOMPARE(folders->currentIndex().row(), depth);
-        QString path = expand(u"{a}"_s);
-        for (int row = 1; row <= depth + 1; ++row) {
-            const QModelIndex line = folders->model()->index(row, 0);
-            const QString text = line.data().toString();
-            path += QDir::separator() + text;
-            QCOMPARE(line.data(Qt::ToolTipRole).toString(), path);
-            folders->scrollTo(line);
-            const QRect shown = folders->nameRect(line);
-            QVERIFY2(shown.width() >= folders->fontMetrics().horizontalAdvance(text) &&
-                         folders->viewport()->rect().contains(shown),
-                     qPrintable(text));
-        }
-    }
-
-    // A stored drive that is no longer mounted, though its mount folder is still there, is
-    // refused at start like one whose folder has gone, and so is the stored folder on it:
-    // the picker keeps the drive and folder it was made with, and nothing is saved.
-    void unmountedDriveIsRefused_data()
-    {
-        QTest::addColumn<QString>("storedDir");
-        QTest::newRow("the drive's root folder") << u"{home}/usb"_s;
-        QTest::newRow("a folder on the drive") << u"{home}/usb/Music"_s;
-    }
-    void unmountedDriveIsRefused()
-    {
-        QFETCH(QString, storedDir);
-        makeFiles(u"home/usb"_s, {});
-        QVERIFY(QDir::setCurrent(m_dir.filePath(u"a/Music"_s)));
-        store(u"{home}/usb"_s, storedDir);
-        Marlet::MainWindow::Form1 form(
-            [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
-        form.Form_Load();
-        const QStringList reads{u"read Last Drive"_s, u"read Last Dir"_s};
-        QCOMPARE(m_traffic, reads + reads);
-        QCOMPARE(form.Form2()->Drive1()->Drive(), expand(u"{a}"_s));
-        QCOMPARE(form.Form2()->Dir1()->Path(), expand(u"{a}/Music"_s));
     }
 
     // A name keeps its bytes where they are not valid UTF-8, and shows U+FFFD for each.
@@ -381,9 +292,8 @@ private Q_SLOTS:
         QTest::newRow("Latin-1") << QByteArray("Caf\xe9.mp3") << u"Caf\uFFFD.mp3"_s;
         QTest::newRow("overlong, 3 bytes") << QByteArray("\xe0\x80\xaf") << u"\uFFFD\uFFFD\uFFFD"_s;
         QTest::newRow("overlong /") << QByteArray("a\xc0\xaf") << u"a\uFFFD\uFFFD"_s;
-        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << u"\uFFFD\uFFFD\uFFFD"_s;
-        QTest::newRow("past U+10FFFF")
-            << QByteArray("\xf4\x90\x80\x80z") << u"\uFFFD\uFFFD\uFFFD\uFFFDz"_s;
+        QTest::newRow("a surrogate, past U+10FFFF")
+            << QByteArray("\xed\xa0\x80\xf4\x90\x80\x80z") << u"\uFFFD"_s.repeated(7) + u'z';
         QTest::newRow("cut short") << QByteArray("x\xe2\x82") << u"x\uFFFD\uFFFD"_s;
     }
     void namesKeepTheirBytes()
@@ -403,13 +313,10 @@ private Q_SLOTS:
 #if !defined(Q_OS_LINUX)
         QSKIP("Only Linux names may be bytes that are not UTF-8.");
 #endif
-        const QString folder = m_dir.filePath(u"a/Bytes"_s);
-        QVERIFY(QDir().mkpath(folder));
+        const QString folder = m_dir.filePath(u"b/Bytes"_s);
         const QByteArray name = QFile::encodeName(folder) + "/Tr\344ck.mp3"; // Latin-1 ä
         std::FILE* file = std::fopen(name.constData(), "wb");
-        QVERIFY(file);
-        std::fputs("that very file", file);
-        std::fclose(file);
+        QVERIFY(file && std::fclose(file) == 0);
         Marlet::MainWindow::Form1 form(
             [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
         form.Form2()->Dir1()->setPath(folder);
@@ -423,8 +330,7 @@ private Q_SLOTS:
         QString error;
         const auto opened = Marlet::Files::openForReading(
             form.flist()->item(0)->data(Qt::UserRole).toString(), &error);
-        QVERIFY2(opened, qPrintable(error));
-        QCOMPARE(opened->readAll(), QByteArray("that very file"));
+        QVERIFY2(opened, qPrintable(error)); // the file has no other name
     }
 };
 
