@@ -194,11 +194,8 @@ private Q_SLOTS:
                  "the start of the file did not reach the sink whole");
         const auto wrong =
             std::mismatch(reference.begin(), reference.end(), heard.begin() + start, close);
-        QVERIFY2(wrong.first == reference.end(),
-                 qPrintable(u"sample %1 of %2: %3, not %4"_s.arg(wrong.first - reference.begin())
-                                .arg(reference.size())
-                                .arg(*wrong.second)
-                                .arg(*wrong.first)));
+        // The index of the first sample that did not arrive as it is in the file.
+        QCOMPARE(wrong.first - reference.begin(), qsizetype(reference.size()));
         QCOMPARE(m_failed->count(), 0);
     }
 
