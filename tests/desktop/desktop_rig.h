@@ -41,9 +41,11 @@ inline bool waitUntil(const std::function<bool()>& done, int ms = 10000)
 class Player
 {
 public:
-    explicit Player(const QStringList& args = {})
+    // Starts it in `folder` (empty: this process's working folder).
+    explicit Player(const QStringList& args = {}, const QString& folder = {})
     {
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.setWorkingDirectory(folder);
         m_process.start(QStringLiteral(MARLET_EXECUTABLE), args);
     }
     ~Player()
