@@ -77,13 +77,16 @@ private Q_SLOTS:
         }
         QMimeData data;
         data.setUrls(urls);
+        // Shift asks to move: the files are copied all the same, never moved.
         const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
-        QDragEnterEvent enter(QPoint(9, 9), actions, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(QPoint(9, 9), actions, &data, Qt::LeftButton, Qt::ShiftModifier);
         QApplication::sendEvent(&form, &enter);
-        QDropEvent drop(QPointF(9, 9), actions, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(9, 9), actions, &data, Qt::LeftButton, Qt::ShiftModifier);
         QApplication::sendEvent(&form, &drop);
         QCOMPARE(enter.isAccepted(), !appended.isEmpty());
         QCOMPARE(drop.isAccepted(), !appended.isEmpty());
+        if (!appended.isEmpty())
+            QCOMPARE(enter.dropAction() | drop.dropAction(), Qt::CopyAction);
 
         QStringList entries = {path(u"a.mp3"_s)};
         for (const QString& name : appended)

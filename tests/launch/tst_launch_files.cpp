@@ -66,6 +66,8 @@ private Q_SLOTS:
                            u"mixed/Track 10.MP3"_s}
             << QStringList();
 #ifdef Q_OS_LINUX
+        QTest::newRow("not a file or folder") << QStringList{u"/dev/null"_s} << QStringList()
+                                              << QStringList{u"/dev/null: not a file or folder"_s};
         QTest::newRow("name not valid UTF-8")
             << QStringList{QFile::decodeName("bad\xff.mp3")} << QStringList()
             << QStringList{QFile::decodeName("bad\xff.mp3") +
