@@ -32,7 +32,9 @@ public:
     void add(const QString& name)
     {
         const QFileInfo info(QDir::cleanPath(m_folder.absoluteFilePath(name)));
-        if (info.isDir())
+        if (name.isEmpty()) // not the folder it is resolved against
+            report(name, tr("no such file or folder"));
+        else if (info.isDir())
             addFolder(name, info.absoluteFilePath());
         else
             addFile(name, info);

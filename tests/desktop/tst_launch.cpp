@@ -88,7 +88,7 @@ private Q_SLOTS:
         QVERIFY(QDir(dir.path()).mkpath(u"elsewhere"_s));
         QVERIFY(writeLevel(dir.filePath(u"a.wav"_s), 1, 1.0));
         QVERIFY(writeLevel(dir.filePath(u"b.wav"_s), 2, 30.0));
-        QVERIFY(writeLevel(dir.filePath(u"elsewhere/c.wav"_s), 3, 1.0));
+        QVERIFY(writeLevel(dir.filePath(u"elsewhere/c.wav"_s), 3, 0.5));
 
         // A player killed outright leaves its socket behind.
         {
@@ -124,22 +124,46 @@ private Q_SLOTS:
         QCOMPARE(later.exitCode(), 0);
         QVERIFY(listener.hears({1, 2, 3}));
         QVERIFY(waitUntil([&] { return activeWindow() == main; }));
-        const QString players =
-            xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u'^' + mainTitle + u'$'});
-        QCOMPARE(players, QString::number(main));
+
+        // One without files only brings the player to the front.
+        xdotool({u"windowminimize"_s, QString::number(main)});
+        QVERIFY(waitUntil([&] { return activeWindow() != main; }));
+        later.start(QStringLiteral(MARLET_EXECUTABLE), {});
+        QVERIFY(later.waitForFinished(10000));
+        QCOMPARE(later.exitCode(), 0);
+        QVERIFY(waitUntil([&] { return activeWindow() == main; }));
+        QCOMPARE(xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u'^' + mainTitle + u'$'}),
+                 QString::number(main));
     }
 
-    // Answered without a display.
-    void version()
+    void options_data()
     {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output"); // how standard output, or error, begins
+        QTest::newRow("--version") << u"--version"_s << 0 << u"Marlet 1.0.3\n"_s;
+        QTest::newRow("--help") << u"--help"_s << 0 << u"Usage: "_s;
+        QTest::newRow("unknown") << u"--louder"_s << 1 << u"Marlet: Unknown option 'louder'."_s;
+    }
+    // Answered without a window; --version and --help also without a display.
+    void options()
+    {
+        QFETCH(QString, option);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(u"DISPLAY"_s);
+        if (exitCode == 0)
+            environment.remove(u"DISPLAY"_s);
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(MARLET_EXECUTABLE), {u"--version"_s});
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitCode(), 0);
-        QCOMPARE(process.readAllStandardOutput(), QByteArray("Marlet 1.0.3\n"));
+        process.start(QStringLiteral(MARLET_EXECUTABLE), {option});
+        const bool ended = process.waitForFinished(10000);
+        process.kill();
+        QVERIFY(ended);
+        QCOMPARE(process.exitCode(), exitCode);
+        const QByteArray printed =
+            exitCode == 0 ? process.readAllStandardOutput() : process.readAllStandardError();
+        QVERIFY2(printed.startsWith(output.toUtf8()), printed.constData());
     }
 };
 

@@ -1,9 +1,12 @@
-// What names given to the player add to its playlist.
+// What names given to the player add to its playlist, and how a later launch hands them to
+// the running player.
 
+#include "launch/instance_channel.h"
 #include "launch/playlist_files.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,9 +57,10 @@ private Q_SLOTS:
         QTest::newRow("existing files, any extension, in the order given")
             << QStringList{u"%1/notes.txt"_s, u"song.mp3"_s, u"notes.txt"_s}
             << QStringList{u"notes.txt"_s, u"song.mp3"_s, u"notes.txt"_s} << QStringList();
-        QTest::newRow("gone file: skipped, reported once")
-            << QStringList{u"gone.mp3"_s, u"song.mp3"_s, u"gone.mp3"_s}
-            << QStringList{u"song.mp3"_s} << QStringList{u"gone.mp3: no such file or folder"_s};
+        QTest::newRow("gone file, empty name: skipped, reported once")
+            << QStringList{u"gone.mp3"_s, u"song.mp3"_s, u""_s, u"gone.mp3"_s}
+            << QStringList{u"song.mp3"_s}
+            << QStringList{u"gone.mp3: no such file or folder"_s, u": no such file or folder"_s};
         QTest::newRow("folder without sound files")
             << QStringList{u"quiet"_s} << QStringList()
             << QStringList{u"quiet: the folder holds no MP3, WAV or AMR files"_s};
@@ -85,6 +89,30 @@ private Q_SLOTS:
             names.replaceInStrings(u"%1"_s, m_dir.path()), m_dir.path());
         QCOMPARE(found.files, files);
         QCOMPARE(found.problems, problems);
+    }
+
+    // Whole, however few; a second player started at the same time leaves the socket to
+    // the first.
+    void handOver_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("none: only come to the front") << QStringList();
+        QTest::newRow("spaces, new lines, other scripts") << QStringList{
+            u"/music/tone ñandú – space.mp3"_s, u"/music/two\nlines.wav"_s, u"/音楽/曲.amr"_s};
+    }
+    void handOver()
+    {
+        QFETCH(QStringList, files);
+        using Marlet::Launch::InstanceServer;
+        const QString name = m_dir.filePath(u"marlet-test"_s);
+        InstanceServer player;
+        InstanceServer second;
+        QCOMPARE(player.listen(name), InstanceServer::Listen::Listening);
+        QCOMPARE(second.listen(name), InstanceServer::Listen::OtherPlayer);
+        QSignalSpy handed(&player, &InstanceServer::filesHandedOver);
+        QCOMPARE(Marlet::Launch::handOver(name, files), Marlet::Launch::HandOver::Taken);
+        QTRY_COMPARE(handed.count(), 1);
+        QCOMPARE(handed.first().first().toStringList(), files);
     }
 };
 
