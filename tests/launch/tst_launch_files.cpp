@@ -109,6 +109,12 @@ private Q_SLOTS:
         InstanceServer second;
         QCOMPARE(player.listen(name), InstanceServer::Listen::Listening);
         QCOMPARE(second.listen(name), InstanceServer::Listen::OtherPlayer);
+#ifdef Q_OS_UNIX
+        // No one but the user may open it.
+        const auto others =
+            QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+        QCOMPARE(QFileInfo(name).permissions() & others, QFile::Permissions());
+#endif
         QSignalSpy handed(&player, &InstanceServer::filesHandedOver);
         QCOMPARE(Marlet::Launch::handOver(name, files), Marlet::Launch::HandOver::Taken);
         QTRY_COMPARE(handed.count(), 1);
