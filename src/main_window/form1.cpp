@@ -85,6 +85,7 @@ Form1::Form1(Transport::EngineFactory engineFactory)
     background.setColor(QPalette::Window, background.color(QPalette::Button));
     setPalette(background);
     setAutoFillBackground(true);
+    setAcceptDrops(true);
 
     Forms::requestFixedFrame(this, Forms::FrameRole::Main);
     createControls(std::move(engineFactory));

@@ -7,6 +7,8 @@
 
 #include <functional>
 
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -64,6 +66,15 @@ public:
     void mmc_RecordRequested();
     void mmc_StatusUpdate();
 
+    // Files from outside the window: the command line, a later launch, a drop.
+    enum class StartPlaying {
+        Now,
+        WhenIdle, // only when nothing is playing, paused or recording
+    };
+    // Appends `files` at the end of the playlist; the first of them then plays as a
+    // double-click on its entry would, as `start` says (form1_playlist.cpp).
+    void appendFiles(const QStringList& files, StartPlaying start);
+
     // The window's outer height in twips, frame included, as the window system reports it.
     int outerHeightTwips() const;
     // Sizes the client area so that the outer height becomes `height` (to the pixel grid);
@@ -106,6 +117,10 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Files and folders dropped on the window are appended as from the command line, once
+    // the drop is over; the first file plays when nothing else does (form1_playlist.cpp).
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void createControls(Transport::EngineFactory engineFactory);

@@ -4,15 +4,36 @@
 #include "forms/error_policy.h"
 #include "forms/runtime_error.h"
 #include "forms/runtime_error_report.h"
+#include "launch/playlist_files.h"
 
 #include <QDebug>
+#include <QDropEvent>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 
 namespace Marlet::MainWindow {
 
 using Transport::TransportControl;
+
+namespace {
+
+// The local files and folders a drag carries; a drop copies, it never moves.
+QStringList droppedNames(const QDropEvent* event)
+{
+    QStringList names;
+    if (!(event->possibleActions() & Qt::CopyAction))
+        return names;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            names.append(url.toLocalFile());
+    }
+    return names;
+}
+
+} // namespace
 
 void Form1::connectPlaylist()
 {
@@ -69,6 +90,43 @@ void Form1::flist_DblClick()
         setMmcFileName(flistText());
         setMmcCommand(QStringLiteral("OPEN"));
         setMmcCommand(QStringLiteral("PLAY"));
+    });
+}
+
+void Form1::appendFiles(const QStringList& files, StartPlaying start)
+{
+    if (files.isEmpty())
+        return;
+    const int first = m_flist->count();
+    m_flist->addItems(files);
+    if (start == StartPlaying::WhenIdle && m_mmc->isBusy())
+        return;
+    setFlistListIndex(first);
+    flist_DblClick();
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (droppedNames(event).isEmpty())
+        return;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+// The drag's source waits until the drop returns: reading folders and opening a file come
+// after it.
+void Form1::dropEvent(QDropEvent* event)
+{
+    const QStringList names = droppedNames(event);
+    if (names.isEmpty())
+        return;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    QTimer::singleShot(0, this, [this, names] {
+        const Launch::PlaylistFiles found = Launch::expandFileNames(names);
+        for (const QString& problem : found.problems)
+            qWarning().noquote() << problem;
+        appendFiles(found.files, StartPlaying::WhenIdle);
     });
 }
 

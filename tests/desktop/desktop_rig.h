@@ -41,9 +41,11 @@ inline bool waitUntil(const std::function<bool()>& done, int ms = 10000)
 class Player
 {
 public:
-    explicit Player(const QStringList& args = {})
+    // Starts it in `folder` (empty: this process's working folder).
+    explicit Player(const QStringList& args = {}, const QString& folder = {})
     {
-        m_process.setProcessChannelMode(QProcess::ForwardedChannels); // never blocks on a pipe
+        m_process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        m_process.setWorkingDirectory(folder);
         m_process.start(QStringLiteral(MARLET_EXECUTABLE), args);
     }
     ~Player()
@@ -57,8 +59,17 @@ public:
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
+    QProcess& process() { return m_process; }
+    // Standard error so far (run-time errors and quiet failures are written there).
+    QString errors()
+    {
+        m_errors += QString::fromLocal8Bit(m_process.readAllStandardError());
+        return m_errors;
+    }
+
 private:
     QProcess m_process;
+    QString m_errors;
 };
 
 // The first visible window with this exact title, or 0 once 15 s have gone by.
