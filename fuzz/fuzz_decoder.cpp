@@ -2,6 +2,7 @@
 // the middle and read, change the output format and read. Work per input is bounded.
 
 #include "audio/decoder.h"
+#include "fuzz_require.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -31,24 +32,17 @@ constexpr qint64 kMaxFramesAfterFormatChange = 1 << 18;
 
 std::array<float, kChunkFrames * kMaxOutputChannels> g_chunk;
 
-// A broken contract is a finding: stop here so the fuzzer keeps the input.
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
 void readUpTo(Decoder& decoder, qint64 limit)
 {
     const int channels = decoder.outputChannels();
-    require(channels > 0 && channels <= kMaxOutputChannels);
+    REQUIRE(channels > 0 && channels <= kMaxOutputChannels);
     qint64 total = 0;
     while (total < limit) {
         const qint64 want = std::min(kChunkFrames, limit - total);
         const qint64 got = decoder.read(g_chunk.data(), want);
-        require(got >= 0 && got <= want);
+        REQUIRE(got >= 0 && got <= want);
         if (got == 0) {
-            require(decoder.atEnd());
+            REQUIRE(decoder.atEnd());
             return;
         }
         total += got;
@@ -78,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::unique_ptr<Decoder> decoder =
         Decoder::open(std::move(device), QStringLiteral("fuzz input"), &error);
     if (!decoder) {
-        require(!error.isEmpty());
+        REQUIRE(!error.isEmpty());
         return 0;
     }
 
@@ -90,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int rate = decoder->outputRate() == 48000 ? 44100 : 48000;
     const int channels = decoder->outputChannels() == 2 ? 1 : 2;
     decoder->setOutputFormat(rate, channels);
-    require(decoder->outputRate() == rate && decoder->outputChannels() == channels);
+    REQUIRE(decoder->outputRate() == rate && decoder->outputChannels() == channels);
     readUpTo(*decoder, kMaxFramesAfterFormatChange);
     return 0;
 }

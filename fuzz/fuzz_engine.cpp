@@ -2,6 +2,7 @@
 // hang, and every open answered (opened or failed) before a last open of a good file is.
 
 #include "audio/audio_engine.h"
+#include "fuzz_require.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -21,16 +22,6 @@ extern "C" {
 using namespace Marlet::Audio;
 
 namespace {
-
-// A broken contract is a finding: say which, and stop so that the fuzzer keeps the input.
-void require(bool condition, int line)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "%s:%d: contract broken\n", __FILE__, line);
-    std::abort();
-}
-#define REQUIRE(condition) require(condition, __LINE__)
 
 struct Rig
 {

@@ -2,6 +2,7 @@
 // is undefined behaviour: three names from the input (UTF-8 or UTF-16, lines apart).
 
 #include "folder_picker/natural_order.h"
+#include "fuzz_require.h"
 
 #include <QString>
 
@@ -11,20 +12,6 @@
 #include <cstdlib>
 
 using Marlet::FolderPicker::naturalLess;
-
-namespace {
-
-// A broken contract is a finding: say which, and stop so that the fuzzer keeps the input.
-void require(bool condition, int line)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "%s:%d: contract broken\n", __FILE__, line);
-    std::abort();
-}
-#define REQUIRE(condition) require(condition, __LINE__)
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

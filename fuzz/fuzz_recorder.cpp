@@ -4,6 +4,7 @@
 
 #include "audio/decoder.h"
 #include "audio/recording_sink.h"
+#include "fuzz_require.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -26,16 +27,6 @@ namespace {
 constexpr std::array<int, 8> kRates{8000, 11025, 16000, 22050, 32000, 44100, 48000, 37800};
 constexpr qint64 kMaxFrames = 1 << 16;
 constexpr qint64 kMp3Slack = 2 * 1152;
-
-// A broken contract is a finding: say which, and stop so that the fuzzer keeps the input.
-void require(bool condition, int line)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "%s:%d: contract broken\n", __FILE__, line);
-    std::abort();
-}
-#define REQUIRE(condition) require(condition, __LINE__)
 
 QTemporaryDir& scratch()
 {

@@ -2,6 +2,7 @@
 // takes (and reads back) or is refused with the file left exactly as it was.
 
 #include "forms/runtime_error.h"
+#include "fuzz_require.h"
 #include "settings/settings_store.h"
 
 #include <QByteArray>
@@ -19,15 +20,6 @@
 using namespace Marlet::Settings;
 
 namespace {
-
-void require(bool condition, int line)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "%s:%d: contract broken\n", __FILE__, line);
-    std::abort();
-}
-#define REQUIRE(condition) require(condition, __LINE__)
 
 QTemporaryDir& home()
 {
