@@ -23,28 +23,33 @@ CTEST := ctest --output-on-failure -j2 --timeout 300
 # LeakSanitizer reports as leaks; only address and UB errors are of interest.
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build run test test-sanitize fuzz bench format format-check clean
+.PHONY: all deps deps-run build run test test-sanitize fuzz bench format format-check clean
 
 all: build
 
+# What building and running need (make run), and everything (the rest).
+deps-run:
+	scripts/install-deps.sh run
 deps:
-	scripts/install-deps.sh
+	scripts/install-deps.sh run test
 
-build: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
-	cmake --build $(BUILD_DIR) --parallel $(JOBS)
+# The program and its engine module only.
+build: deps-run
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DMARLET_BUILD_TESTS=OFF -DMARLET_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) --parallel $(JOBS) --target marlet marlet_audio_module
 
 run: build
 	@if [[ -z "$${DISPLAY:-}" && -z "$${WAYLAND_DISPLAY:-}" && -z "$${QT_QPA_PLATFORM:-}" ]]; then \
 	    echo "No display found (DISPLAY and WAYLAND_DISPLAY are unset)."; \
-	    echo "To run without a desktop session, use: xvfb-run make run"; \
+	    echo "To run without a desktop session, install xvfb and xauth, then: xvfb-run make run"; \
 	    exit 1; \
 	fi
 	$(BUILD_DIR)/bin/marlet
 
 test: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DMARLET_WERROR=ON -DMARLET_BUILD_TESTS=ON $(CMAKE_FLAGS)
+	    -DMARLET_WERROR=ON -DMARLET_BUILD_TESTS=ON -DMARLET_BUILD_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) --parallel $(JOBS)
 	cd $(BUILD_DIR) && $(TEST_ENV) $(CTEST)
 

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in scripts/packages.txt that are not
-# installed yet. Does nothing (and says little) when everything is present.
+# Installs the Debian packages listed in scripts/packages.txt for the purposes named
+# (run, test; all of them when none is named) that are not installed yet. Does nothing
+# (and says little) when everything is present.
+#   scripts/install-deps.sh run        # building and running the player
+#   scripts/install-deps.sh run test   # and the tests, benchmarks and fuzzing
 set -euo pipefail
 
 script_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -11,9 +14,18 @@ if [[ ! -r "$list" ]]; then
     exit 1
 fi
 
+wanted=" $* "
 packages=()
+purpose=""
 while IFS= read -r line || [[ -n "$line" ]]; do
     line="${line%%#*}"
+    if [[ "$line" =~ ^\[([a-z]+)\] ]]; then
+        purpose="${BASH_REMATCH[1]}"
+        continue
+    fi
+    if [[ $# -gt 0 && "$wanted" != *" $purpose "* ]]; then
+        continue
+    fi
     for word in $line; do
         packages+=("$word")
     done
