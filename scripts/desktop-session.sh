@@ -9,6 +9,7 @@
 # monitor would miss its start.
 # Everything it starts is stopped by its process id when the command ends, whatever
 # happens. The command's exit status is the script's.
+# The sound server's process id is in DESKTOP_SESSION_PULSE_PID.
 # Usage: scripts/desktop-session.sh COMMAND [ARG...]
 set -euo pipefail
 
@@ -74,6 +75,7 @@ pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes --use-pid-fil
     -L "module-null-sink sink_name=marlet_in norewinds=1 sink_properties=device.description=marlet_in" \
     >"$runtime/pulse.log" 2>&1 &
 pids+=($!)
+export DESKTOP_SESSION_PULSE_PID=$! # for tests that stop the server to see it hang
 
 wait_for 20 test -S "$runtime/bus"
 wait_for 20 pactl info

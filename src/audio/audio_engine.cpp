@@ -2,8 +2,10 @@
 
 #include "engine_worker.h"
 
+#include <QDebug>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSemaphore>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +14,10 @@
 namespace Marlet::Audio {
 
 namespace {
+
+// How long ending the engine may wait for its thread: the device's drain and close, and
+// the end of a recording, take well under a second when the system answers.
+constexpr int stopDeadlineMs = 5000;
 
 QMutex& liveEnginesMutex()
 {
@@ -33,12 +39,13 @@ void finishAllAtExit()
 } // namespace
 
 AudioEngine::AudioEngine(QObject* parent)
-    : QObject(parent), m_shared(std::make_shared<EngineShared>())
+    : QObject(parent), m_thread(std::make_unique<QThread>()),
+      m_shared(std::make_shared<EngineShared>())
 {
-    m_thread.setObjectName(QStringLiteral("marlet-audio"));
+    m_thread->setObjectName(QStringLiteral("marlet-audio"));
     m_worker = new EngineWorker(m_shared);
-    m_worker->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_worker->moveToThread(m_thread.get());
+    connect(m_thread.get(), &QThread::finished, m_worker, &QObject::deleteLater);
 
     connect(m_worker, &EngineWorker::stateChanged, this, &AudioEngine::setState);
     connect(m_worker, &EngineWorker::opened, this,
@@ -52,7 +59,7 @@ AudioEngine::AudioEngine(QObject* parent)
     connect(m_worker, &EngineWorker::failed, this, &AudioEngine::failed);
     connect(m_worker, &EngineWorker::endOfMedia, this, &AudioEngine::endOfMedia);
     connect(m_worker, &EngineWorker::recordingSaved, this, &AudioEngine::recordingSaved);
-    m_thread.start();
+    m_thread->start();
 
     static const bool registered = [] { return std::atexit(finishAllAtExit) == 0; }();
     Q_UNUSED(registered);
@@ -67,9 +74,26 @@ AudioEngine::~AudioEngine()
         auto& engines = liveEngines();
         engines.erase(std::remove(engines.begin(), engines.end(), this), engines.end());
     }
-    QMetaObject::invokeMethod(m_worker, &EngineWorker::shutdown, Qt::BlockingQueuedConnection);
-    m_thread.quit();
-    m_thread.wait();
+    const bool stopped = runOnWorker(&EngineWorker::shutdown, stopDeadlineMs);
+    m_thread->quit();
+    if (!stopped || !m_thread->wait(QDeadlineTimer(stopDeadlineMs))) {
+        qWarning("marlet: the sound thread does not answer; it is left behind");
+        (void)m_thread.release();
+    }
+}
+
+bool AudioEngine::runOnWorker(void (EngineWorker::*call)(), int deadlineMs)
+{
+    // Shared: the call may still run after this gave up waiting.
+    const auto done = std::make_shared<QSemaphore>();
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, call, done] {
+            (worker->*call)();
+            done->release();
+        },
+        Qt::QueuedConnection);
+    return done->tryAcquire(1, deadlineMs);
 }
 
 void AudioEngine::finishAllRecordings()
@@ -81,10 +105,9 @@ void AudioEngine::finishAllRecordings()
 
 void AudioEngine::finishRecordingNow()
 {
-    if (QThread::currentThread() == &m_thread || !m_thread.isRunning())
+    if (QThread::currentThread() == m_thread.get() || !m_thread->isRunning())
         return;
-    QMetaObject::invokeMethod(m_worker, &EngineWorker::finishRecording,
-                              Qt::BlockingQueuedConnection);
+    runOnWorker(&EngineWorker::finishRecording, stopDeadlineMs);
 }
 
 void AudioEngine::setState(State state)

@@ -74,11 +74,16 @@ Q_SIGNALS:
 private:
     void setState(State state);
     void finishRecordingNow();
+    // Runs `call` on the engine thread and waits for it until `deadlineMs` has passed;
+    // false when it did not return by then (the engine thread is stuck in the system).
+    bool runOnWorker(void (EngineWorker::*call)(), int deadlineMs);
     // Runs `command` on the engine thread with a new id; returns the id.
     template <typename Command>
     CommandId send(Command command);
 
-    QThread m_thread;
+    // Left running, never destroyed, when it does not stop in time: a thread stuck in a
+    // device or file call must not keep the program from ending.
+    std::unique_ptr<QThread> m_thread;
     std::shared_ptr<EngineShared> m_shared;
     EngineWorker* m_worker = nullptr; // owned by m_thread's lifetime, deleted on finish
     CommandId m_lastId = 0;

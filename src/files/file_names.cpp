@@ -1,5 +1,6 @@
 #include "files/file_names.h"
 
+#include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -101,8 +102,10 @@ std::unique_ptr<QFile> openBytes(const QByteArray& path, QString* error)
     return file;
 }
 
+// Calls `take` with the name of each file (or, with `folders`, each folder) in `folder`,
+// links followed, hidden ones left out.
 template <typename Take>
-void forEachFile(const QString& folder, Take take)
+void forEachEntry(const QString& folder, bool folders, Take take)
 {
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(toNative(folder).constData()),
                                                   ::closedir);
@@ -111,13 +114,13 @@ void forEachFile(const QString& folder, Take take)
     while (const dirent* entry = ::readdir(dir.get())) {
         if (entry->d_name[0] == '.') // hidden, or the folder and its parent
             continue;
-        bool file = entry->d_type == DT_REG;
+        bool wanted = entry->d_type == (folders ? DT_DIR : DT_REG);
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat info = {};
-            file = ::fstatat(::dirfd(dir.get()), entry->d_name, &info, 0) == 0 &&
-                   S_ISREG(info.st_mode);
+            wanted = ::fstatat(::dirfd(dir.get()), entry->d_name, &info, 0) == 0 &&
+                     (folders ? S_ISDIR(info.st_mode) : S_ISREG(info.st_mode));
         }
-        if (file)
+        if (wanted)
             take(fromNative(QByteArray(entry->d_name)));
     }
 }
@@ -208,7 +211,7 @@ QStringList fileNames(const QString& folder, const QStringList& patterns)
             names.append(name);
     };
 #if MARLET_NAMES_ARE_BYTES
-    forEachFile(folder, take);
+    forEachEntry(folder, false, take);
 #else
     QDirIterator it(folder, QDir::Files);
     while (it.hasNext()) {
@@ -217,6 +220,30 @@ QStringList fileNames(const QString& folder, const QStringList& patterns)
     }
 #endif
     return names;
+}
+
+QStringList folderNames(const QString& folder)
+{
+    QStringList names;
+#if MARLET_NAMES_ARE_BYTES
+    forEachEntry(folder, true, [&names](const QString& name) { names.append(name); });
+#else
+    QDirIterator it(folder, QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        names.append(it.fileName());
+    }
+#endif
+    return names;
+}
+
+bool canList(const QString& folder)
+{
+#if MARLET_NAMES_ARE_BYTES
+    if (hasKeptBytes(folder))
+        return ::access(toNative(folder).constData(), R_OK | X_OK) == 0;
+#endif
+    return QDir(folder).isReadable();
 }
 
 } // namespace Marlet::Files

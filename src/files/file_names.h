@@ -31,4 +31,11 @@ std::unique_ptr<QFile> openForReading(const QString& path, QString* error);
 // (wildcards, letter case ignored), hidden files left out, in the order the folder gives.
 QStringList fileNames(const QString& folder, const QStringList& patterns);
 
+// The names of the folders in `folder` (links to folders too), hidden ones left out, in
+// the order the folder gives.
+QStringList folderNames(const QString& folder);
+
+// Whether the entries of the folder `folder` can be listed.
+bool canList(const QString& folder);
+
 } // namespace Marlet::Files

@@ -1,5 +1,6 @@
 #include "folder_picker/dir_list_box.h"
 
+#include "files/file_names.h"
 #include "folder_picker/drives.h"
 #include "folder_picker/natural_order.h"
 #include "forms/error_policy.h"
@@ -9,7 +10,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
 #include <QKeyEvent>
@@ -60,12 +60,7 @@ public:
             path = joinPath(path, name);
             m_open.append({name, path});
         }
-        m_subfolders.clear();
-        QDirIterator it(folder, QDir::Dirs | QDir::NoDotAndDotDot);
-        while (it.hasNext()) {
-            it.next();
-            m_subfolders.append(it.fileName());
-        }
+        m_subfolders = Files::folderNames(folder); // names that are not UTF-8 too
         sortNaturally(m_subfolders);
         m_shown = std::min<qsizetype>(fetchBatch, m_subfolders.size());
         endResetModel();
@@ -88,13 +83,14 @@ public:
         const bool open = row < m_open.size();
         switch (role) {
         case Qt::DisplayRole:
-            return open ? m_open[row].label : m_subfolders[row - m_open.size()];
+            return Files::displayName(open ? m_open[row].label : m_subfolders[row - m_open.size()]);
         case Qt::DecorationRole:
             return icon(open);
         case pathRole:
-        case Qt::ToolTipRole:
             return open ? m_open[row].path
                         : joinPath(m_open.last().path, m_subfolders[row - m_open.size()]);
+        case Qt::ToolTipRole:
+            return Files::displayName(data(index, pathRole).toString());
         case depthRole:
             return int(open ? row : m_open.size());
         default:
@@ -250,13 +246,14 @@ void DirListBox::setPath(const QString& text)
 
 void DirListBox::changeTo(const QString& folder, const QList<Drive>& drives)
 {
-    const QFileInfo info(folder);
-    if (folder.isEmpty() || !info.isDir())
+    if (folder.isEmpty() || Files::kindOf(folder) != Files::Kind::Folder)
+        throw Forms::RuntimeError(tr("The folder %1 does not exist.")
+                                      .arg(Files::displayName(QDir::toNativeSeparators(folder))));
+    const QString clean =
+        QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+    if (!Files::canList(clean))
         throw Forms::RuntimeError(
-            tr("The folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
-    const QString clean = QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath()));
-    if (!QDir(clean).isReadable())
-        throw Forms::RuntimeError(tr("The folder %1 cannot be read.").arg(clean));
+            tr("The folder %1 cannot be read.").arg(Files::displayName(clean)));
     if (samePath(clean, Path()))
         return;
     const auto drive = driveHolding(clean, drives);

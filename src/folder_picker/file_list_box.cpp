@@ -48,17 +48,19 @@ void FileListBox::setFileName(const QString& text)
     const qsizetype split = native.lastIndexOf(QDir::separator());
     QString folder = split >= 0 ? native.left(split + 1) : QString();
     QString name = native.mid(split + 1);
-    if (!name.isEmpty() && !hasWildcards(name) && QFileInfo(native).isDir()) {
+    if (!name.isEmpty() && !hasWildcards(name) && Files::kindOf(native) == Files::Kind::Folder) {
         folder = native;
         name.clear();
     }
     if (!folder.isEmpty()) {
-        const QFileInfo info(folder);
-        if (!info.isDir())
-            throw Forms::RuntimeError(tr("The folder %1 does not exist.").arg(folder));
-        const QString clean = QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath()));
-        if (!QDir(clean).isReadable())
-            throw Forms::RuntimeError(tr("The folder %1 cannot be read.").arg(clean));
+        if (Files::kindOf(folder) != Files::Kind::Folder)
+            throw Forms::RuntimeError(
+                tr("The folder %1 does not exist.").arg(Files::displayName(folder)));
+        const QString clean =
+            QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+        if (!Files::canList(clean))
+            throw Forms::RuntimeError(
+                tr("The folder %1 cannot be read.").arg(Files::displayName(clean)));
         m_folder = clean;
         m_index = -1;
         m_listed = false;

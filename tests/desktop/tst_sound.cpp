@@ -272,6 +272,32 @@ private Q_SLOTS:
         QCOMPARE(m_failed->count(), paused ? 0 : 1);
     }
 
+    // A sound server that stops answering (stopped, here) while a file plays: ending the
+    // engine gives up on its thread after a deadline instead of hanging the program's exit.
+    // Last: the thread left behind still holds its device.
+    void endsWhenTheServerHangs()
+    {
+        const QByteArray server = qgetenv("DESKTOP_SESSION_PULSE_PID");
+        QVERIFY(!server.isEmpty());
+        const QString tone = m_dir.filePath(u"hang.wav"_s);
+        QVERIFY(Marlet::Testing::writeToneWav(tone, 44100, 44100 * 20, 8192));
+        m_engine->open(tone);
+        m_engine->play();
+        QTRY_VERIFY_WITH_TIMEOUT(m_engine->positionMs() >= 300, 10000);
+        const auto signal = [&](const char* which) {
+            return QProcess::execute(u"kill"_s,
+                                     {QString::fromLatin1(which), QString::fromLatin1(server)});
+        };
+        QCOMPARE(signal("-STOP"), 0);
+        const auto resume = qScopeGuard([&] { signal("-CONT"); });
+        QTest::ignoreMessage(QtWarningMsg,
+                             "marlet: the sound thread does not answer; it is left behind");
+        QElapsedTimer ending;
+        ending.start();
+        m_engine.reset();
+        QCOMPARE_LT(ending.elapsed(), 15000);
+    }
+
 private:
     // The one failure reported so far, which no command caused.
     QString theFault() const

@@ -19,6 +19,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#if defined(Q_OS_LINUX)
+#include <sys/stat.h>
+#endif
+
 using namespace Marlet::FolderPicker;
 using namespace Qt::StringLiterals;
 
@@ -305,25 +309,31 @@ private Q_SLOTS:
         QCOMPARE(Marlet::Files::displayName(name), shown);
     }
 
-    // "Add to List" takes a file whose name is not valid UTF-8 and shows it with U+FFFD; a
-    // double-click plays it without complaint, and the path that the entry hands the
-    // player opens that very file.
+    // The folder list shows a folder whose name is not valid UTF-8 with U+FFFD and opens it;
+    // "Add to List" takes a file named so and shows it the same way; a double-click plays it
+    // without complaint, and the path that the entry hands the player opens that very file.
     void addsAndPlaysNamesThatAreNotUtf8()
     {
 #if !defined(Q_OS_LINUX)
         QSKIP("Only Linux names may be bytes that are not UTF-8.");
-#endif
+#else
         const QString folder = m_dir.filePath(u"b/Bytes"_s);
-        const QByteArray name = QFile::encodeName(folder) + "/Tr\344ck.mp3"; // Latin-1 ä
-        std::FILE* file = std::fopen(name.constData(), "wb");
+        const QByteArray inner = QFile::encodeName(folder) + "/S\351t"; // Latin-1 é
+        QVERIFY(::mkdir(inner.constData(), 0700) == 0);
+        std::FILE* file = std::fopen((inner + "/Tr\344ck.mp3").constData(), "wb"); // ä
         QVERIFY(file && std::fclose(file) == 0);
         Marlet::MainWindow::Form1 form(
             [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
-        form.Form2()->Dir1()->setPath(folder);
+        auto* dirs = form.Form2()->Dir1();
+        dirs->setPath(folder);
+        const QModelIndexList lines =
+            dirs->model()->match(dirs->model()->index(0, 0), Qt::DisplayRole, u"S\uFFFDt"_s);
+        QCOMPARE(lines.size(), 1);
+        Q_EMIT dirs->doubleClicked(lines[0]);
         form.Form2()->Command1()->click();
         QCOMPARE(form.flist()->count(), 1);
         QCOMPARE(form.flist()->item(0)->text(),
-                 QDir::toNativeSeparators(folder + u"/Tr\uFFFDck.mp3"_s));
+                 QDir::toNativeSeparators(folder + u"/S\uFFFDt/Tr\uFFFDck.mp3"_s));
         form.flist()->setCurrentRow(0);
         form.flist_DblClick();
         QVERIFY2(m_reports.isEmpty(), qPrintable(m_reports.join(u'\n')));
@@ -331,6 +341,7 @@ private Q_SLOTS:
         const auto opened = Marlet::Files::openForReading(
             form.flist()->item(0)->data(Qt::UserRole).toString(), &error);
         QVERIFY2(opened, qPrintable(error)); // the file has no other name
+#endif
     }
 };
 
