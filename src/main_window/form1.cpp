@@ -6,6 +6,8 @@
 #include "forms/title_font.h"
 #include "forms/twips.h"
 #include "forms/window_frame.h"
+#include "main_window/playlist_tips.h"
+#include "transport/engine_loader.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -132,6 +134,7 @@ void Form1::createControls(Transport::EngineFactory engineFactory)
     m_flist->setSortingEnabled(false);
     // Every entry is one line of text: rows of one height keep appending a long list cheap.
     m_flist->setUniformItemSizes(true);
+    new PlaylistTips(m_flist, &Transport::readTrackTags); // each entry's title, as a tooltip
 
     m_command3 =
         makeButton(this, "Command3", QStringLiteral("Exit"), twipsRect(3000, 1680, 1215, 375));

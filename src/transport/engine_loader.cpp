@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibrary>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QStringList>
 
 namespace Marlet::Transport {
@@ -18,9 +20,16 @@ QStringList moduleFolders()
             QDir::cleanPath(QDir(appDir).filePath(QStringLiteral(MARLET_MODULE_RELATIVE_DIR)))};
 }
 
-Audio::CreateEngineFunction resolveModule(QString* error)
+// The module's entry points; loads it on first use. Any thread.
+Audio::CreateEngineFunction resolveModule(QString* error,
+                                          Audio::ReadTrackTagsFunction* readTags = nullptr)
 {
+    static QMutex mutex;
     static Audio::CreateEngineFunction create = nullptr;
+    static Audio::ReadTrackTagsFunction readTrackTags = nullptr;
+    const QMutexLocker lock(&mutex);
+    if (readTags)
+        *readTags = readTrackTags;
     if (create)
         return create;
     QStringList tried;
@@ -30,6 +39,10 @@ Audio::CreateEngineFunction resolveModule(QString* error)
         if (library.load()) {
             create = reinterpret_cast<Audio::CreateEngineFunction>(
                 library.resolve(Audio::createEngineSymbol));
+            readTrackTags = reinterpret_cast<Audio::ReadTrackTagsFunction>(
+                library.resolve(Audio::readTrackTagsSymbol));
+            if (readTags)
+                *readTags = readTrackTags;
             if (create)
                 return create;
         }
@@ -50,6 +63,17 @@ std::unique_ptr<Audio::Engine> loadEngine(Audio::EngineClient* client, QString* 
     if (!create)
         return {};
     return std::unique_ptr<Audio::Engine>(create(client));
+}
+
+Audio::TrackTags readTrackTags(const QString& path)
+{
+    QString error;
+    Audio::ReadTrackTagsFunction read = nullptr;
+    resolveModule(&error, &read);
+    Audio::TrackTags tags;
+    if (read && !read(path, &tags))
+        return {};
+    return tags;
 }
 
 } // namespace Marlet::Transport

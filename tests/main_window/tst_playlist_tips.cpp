@@ -1,0 +1,91 @@
+// Each playlist entry's tooltip: what its file's tags say, read off the user-interface
+// thread when the entry is first pointed at, and once only.
+
+#include "files/file_names.h"
+#include "main_window/playlist_tips.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+using Marlet::Audio::TrackTags;
+using Marlet::MainWindow::PlaylistTips;
+using namespace Qt::StringLiterals;
+
+class TestPlaylistTips final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void tipText_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("tags"); // title, artist, album, duration in ms
+        QTest::addColumn<QString>("tip");
+        const QString path = u"/music/Artist/01 Song.mp3"_s;
+        QTest::newRow("all") << path << QStringList{u"Song"_s, u"Artist"_s, u"Album"_s, u"185400"_s}
+                             << u"Song\nArtist\nAlbum\n3:05"_s;
+        QTest::newRow("no tags") << path << QStringList{{}, {}, {}, u"-1"_s} << u"01 Song.mp3"_s;
+        QTest::newRow("blank title, rounded up")
+            << path << QStringList{u"  "_s, {}, u"Album"_s, u"59500"_s}
+            << u"01 Song.mp3\nAlbum\n1:00"_s;
+        QTest::newRow("an hour, no artist")
+            << path << QStringList{u"Live"_s, {}, {}, u"3600000"_s} << u"Live\n60:00"_s;
+        QTest::newRow("a name kept as bytes")
+            << Marlet::Files::fromNative("/m/Caf\xe9.wav") << QStringList{{}, {}, {}, u"0"_s}
+            << u"Caf\uFFFD.wav\n0:00"_s;
+    }
+    void tipText()
+    {
+        QFETCH(QString, path);
+        QFETCH(QStringList, tags);
+        QFETCH(QString, tip);
+        QCOMPARE(PlaylistTips::tipText(path, {tags[0], tags[1], tags[2], tags[3].toLongLong()}),
+                 tip);
+    }
+
+    // Appending reads nothing. Pointing at an entry reads its file on another thread and shows
+    // the tip once read; pointing again, or at another entry of the same file, reads nothing.
+    // An entry from the folder picker is read by its path, not its text.
+    void readsWhenPointedAt()
+    {
+        QListWidget list;
+        list.resize(400, 200);
+        QStringList read;
+        QSet<QThread*> threads;
+        QMutex mutex;
+        new PlaylistTips(&list, [&](const QString& path) {
+            const QMutexLocker lock(&mutex);
+            read << path;
+            threads << QThread::currentThread();
+            return TrackTags{u"Title of "_s + QFileInfo(path).fileName(), {}, {}, -1};
+        });
+        for (int i = 0; i < 1000; ++i)
+            list.addItem(u"/m/%1.mp3"_s.arg(i));
+        auto* picked = new QListWidgetItem(u"/m/shown.mp3"_s);
+        picked->setData(Qt::UserRole, u"/m/real.mp3"_s);
+        list.insertItem(2, picked);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QCOMPARE(read.size(), 0);
+
+        const auto pointAt = [&](int row) {
+            const QPoint at = list.visualItemRect(list.item(row)).center();
+            QHelpEvent help(QEvent::ToolTip, at, list.viewport()->mapToGlobal(at));
+            QCoreApplication::sendEvent(list.viewport(), &help);
+        };
+        for (const int row : {0, 0, 2}) {
+            pointAt(row);
+            const QString title = row == 0 ? u"Title of 0.mp3"_s : u"Title of real.mp3"_s;
+            QTRY_COMPARE(QToolTip::text(), title);
+        }
+        list.addItem(u"/m/0.mp3"_s);
+        pointAt(list.count() - 1);
+        QTRY_COMPARE(QToolTip::text(), u"Title of 0.mp3"_s);
+        const QMutexLocker lock(&mutex);
+        QCOMPARE(read, (QStringList{u"/m/0.mp3"_s, u"/m/real.mp3"_s}));
+        QVERIFY(!threads.contains(QThread::currentThread()));
+    }
+};
+
+QTEST_MAIN(TestPlaylistTips)
+#include "tst_playlist_tips.moc"
