@@ -6,10 +6,6 @@
 #include "audio/recording_sink.h"
 #include "fuzz_require.h"
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include <QTemporaryDir>
 #include <QtGlobal>
 
@@ -38,7 +34,6 @@ QTemporaryDir& scratch()
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
-    av_log_set_level(AV_LOG_QUIET);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     REQUIRE(scratch().isValid());
     return 0;

@@ -1,7 +1,7 @@
 #pragma once
 
 // The engine as the rest of the program sees it: a plain interface, so that the audio
-// stack (FFmpeg, SDL) can be loaded as a module the first time it is needed rather than
+// stack (the decoding libraries, SDL) can be loaded as a module the first time it is needed rather than
 // when the program starts.
 
 #include <QString>

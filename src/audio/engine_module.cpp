@@ -1,4 +1,4 @@
-// The engine as a loadable module: FFmpeg and SDL come into the process with it.
+// The engine as a loadable module: the decoding libraries and SDL come into the process with it.
 
 #include "audio_engine.h"
 #include "engine_interface.h"

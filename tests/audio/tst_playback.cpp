@@ -184,7 +184,11 @@ private Q_SLOTS:
                      u"%1, then %2 frames"_s.arg(handover.firstFrames).arg(handover.secondFrames)));
         if (!secondRate || secondRate > rate)
             return;
-        QVERIFY(handover.firstFrames == rate && handover.inOrder);
+        // A converted file rises from silence band-limited: a sample or two of its start
+        // pass through the first file's level, after it.
+        const qint64 rise = secondRate == rate ? 0 : 2;
+        QVERIFY(handover.firstFrames >= rate && handover.firstFrames <= rate + rise &&
+                (handover.inOrder || rise > 0));
         QVERIFY2(handover.gapFrames < rate * 50 / 1000,
                  qPrintable(u"%1 silent frames"_s.arg(handover.gapFrames)));
         QCOMPARE(positionAtSecondStart, 0);
