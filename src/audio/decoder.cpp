@@ -123,13 +123,13 @@ std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, const 
             source = Mp3Source::open(device.get(), &mp3Failure, &mp3Detail);
         }
         if (!source) {
-            *error = cannotPlay(
-                name, failure == WavSource::Failure::Empty
-                          ? QStringLiteral("the file holds no sound")
-                          : withDetail(failure == WavSource::Failure::Unreadable
-                                           ? QStringLiteral("the file cannot be read")
-                                           : QStringLiteral("the file is damaged"),
-                                       detail));
+            *error =
+                cannotPlay(name, failure == WavSource::Failure::Empty
+                                     ? QStringLiteral("the file holds no sound")
+                                     : withDetail(failure == WavSource::Failure::Unreadable
+                                                      ? QStringLiteral("the file cannot be read")
+                                                      : QStringLiteral("the file is damaged"),
+                                                  detail));
             return {};
         }
     } else {

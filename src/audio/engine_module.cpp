@@ -2,6 +2,7 @@
 
 #include "audio_engine.h"
 #include "engine_interface.h"
+#include "track_tags.h"
 
 namespace Marlet::Audio {
 
@@ -60,4 +61,10 @@ extern "C" Q_DECL_EXPORT Marlet::Audio::Engine*
 marletCreateEngine(Marlet::Audio::EngineClient* client)
 {
     return new Marlet::Audio::ModuleEngine(client);
+}
+
+extern "C" Q_DECL_EXPORT void marletReadTrackTags(const QString& path,
+                                                  Marlet::Audio::TrackTags* tags)
+{
+    *tags = Marlet::Audio::readTrackTags(path);
 }

@@ -108,7 +108,8 @@ bool Mp3Sink::store(int bytes)
         return fail(QStringLiteral("the MP3 encoder failed (%1)").arg(bytes));
     // A write cut short by a full disk is tried on, for the error to be told.
     for (qint64 put = 0; put < bytes;) {
-        const qint64 n = m_file.write(reinterpret_cast<const char*>(m_out.data()) + put, bytes - put);
+        const qint64 n =
+            m_file.write(reinterpret_cast<const char*>(m_out.data()) + put, bytes - put);
         if (n <= 0)
             return fail(m_file.errorString());
         put += n;
@@ -123,7 +124,8 @@ bool Mp3Sink::encode(const qint16* interleaved, int frames)
     lame_global_flags* lame = m_lame.get();
     const int size = int(m_out.size());
     if (m_inChannels == 1)
-        return store(lame_encode_buffer(lame, interleaved, interleaved, frames, m_out.data(), size));
+        return store(
+            lame_encode_buffer(lame, interleaved, interleaved, frames, m_out.data(), size));
     const qint16* stereo = interleaved;
     if (m_inChannels > 2) {
         // The first two channels, with the rest mixed in half as loud.
@@ -175,8 +177,7 @@ bool Mp3Sink::finish()
             std::vector<qint16> silence(size_t(frameSize) * size_t(m_inChannels));
             encode(silence.data(), frameSize);
         }
-        if (m_error.isEmpty() &&
-            store(lame_encode_flush(lame, m_out.data(), int(m_out.size())))) {
+        if (m_error.isEmpty() && store(lame_encode_flush(lame, m_out.data(), int(m_out.size())))) {
             // The Info frame goes over the silent placeholder the encoder began with.
             const size_t tagBytes = lame_get_lametag_frame(lame, m_out.data(), m_out.size());
             if (tagBytes > 0 && tagBytes <= m_out.size() &&

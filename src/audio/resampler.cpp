@@ -97,8 +97,8 @@ bool Resampler::follow(const AudioBlock& block, std::vector<float>& out)
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
     soxr_error_t error = nullptr;
-    m_soxr.reset(soxr_create(m_inRate, m_outRate, unsigned(m_outChannels), &error, &io,
-                             &quality, nullptr));
+    m_soxr.reset(
+        soxr_create(m_inRate, m_outRate, unsigned(m_outChannels), &error, &io, &quality, nullptr));
     if (error || !m_soxr) {
         m_soxr.reset();
         m_inRate = 0;
@@ -132,7 +132,8 @@ bool Resampler::run(const float* in, size_t frames, std::vector<float>& out)
 bool Resampler::convert(const AudioBlock& block, std::vector<float>& out)
 {
     if (m_outRate <= 0 || m_outChannels <= 0 || block.frames <= 0 || block.channels <= 0 ||
-        size_t(block.channels) > kMaxChannels || block.sampleRate <= 0 || block.sampleRate > kMaxRate || !follow(block, out))
+        size_t(block.channels) > kMaxChannels || block.sampleRate <= 0 ||
+        block.sampleRate > kMaxRate || !follow(block, out))
         return false;
     const float* samples = block.samples;
     if (block.channels != m_outChannels) {

@@ -78,7 +78,8 @@ std::unique_ptr<WavSource> WavSource::open(QIODevice* device, Failure* failure, 
         return {};
     }
     source->m_buffer.resize(size_t(kBlockFrames * info.channels));
-    source->m_primedFrames = sf_readf_float(source->m_file.get(), source->m_buffer.data(), kBlockFrames);
+    source->m_primedFrames =
+        sf_readf_float(source->m_file.get(), source->m_buffer.data(), kBlockFrames);
     if (source->m_primedFrames <= 0) {
         if (source->m_reader.failed)
             *detail = device->errorString();

@@ -2,6 +2,7 @@
 // (and MP3 as FFmpeg's does, but for rounding), or is refused with a reason the user can read.
 
 #include "audio/decoder.h"
+#include "audio/track_tags.h"
 #include "support/reference_decode.h"
 
 #include <QtTest>
@@ -130,6 +131,32 @@ private Q_SLOTS:
         QVERIFY(!Decoder::open(path, &error));
         QVERIFY2(error.contains(reason) && error.contains(QDir::toNativeSeparators(path)),
                  qPrintable(error));
+    }
+
+    // "title|artist|album", and the length in ms.
+    void readsTags_data()
+    {
+        QTest::addColumn<QString>("tags");
+        QTest::addColumn<qint64>("durationMs");
+        const auto row = [](const char* file, const char* tags, qint64 ms) {
+            QTest::newRow(file) << QString::fromUtf8(tags) << ms;
+        };
+        row("mp3_id3v1.mp3", "Tone Title|Tone Artist|Tone Album", 500);
+        row("mp3_id3v2_picture.mp3", "Tone With Cover||", 500);
+        row("mp3_ape.mp3", "Tone APE ñandú|Tone Artist|Tone Album", 500);
+        row("mp3_mpeg2_vbr_stereo_24000.mp3", "||", 500);
+        row("wav_s24_stereo_16000.wav", "||", 500);
+        row("amrnb_dtx.amr", "||", 2000);
+        row("text.mp3", "||", -1);
+    }
+    void readsTags()
+    {
+        QFETCH(QString, tags);
+        QFETCH(qint64, durationMs);
+        const auto read =
+            Marlet::Audio::readTrackTags(fixture(QString::fromUtf8(QTest::currentDataTag())));
+        QCOMPARE(QStringList({read.title, read.artist, read.album}).join(u'|'), tags);
+        QCOMPARE(read.durationMs, durationMs);
     }
 };
 

@@ -57,7 +57,8 @@ inline std::vector<float> referenceDecode(const QString& path, int rate, int cha
     const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(28) : QByteArray();
     const bool wav = head.startsWith("RIFF") && head.mid(8, 8) == "WAVEfmt " && head.size() == 28;
     const auto field = [&](int at, int bytes) {
-        return qFromLittleEndian<quint32>(head.mid(at, 4).constData()) & (bytes == 2 ? 0xffff : ~0u);
+        return qFromLittleEndian<quint32>(head.mid(at, 4).constData()) &
+               (bytes == 2 ? 0xffff : ~0u);
     };
     // sox rounds 32-bit samples on its own way to float, FFmpeg as libsndfile does; sox
     // decodes IMA ADPCM as libsndfile does, and maps channels as we do.
