@@ -171,9 +171,8 @@ bool Mp3Sink::finish()
     lame_global_flags* lame = m_lame.get();
     if (m_error.isEmpty()) {
         const int frameSize = lame_get_framesize(lame);
-        if (m_framesIn < frameSize) {
-            // A recording shorter than one frame, or empty, is padded with silence to one
-            // frame at least, so that players open it.
+        if (m_framesIn == 0) {
+            // An empty recording gets a frame of silence, so that players open it.
             std::vector<qint16> silence(size_t(frameSize) * size_t(m_inChannels));
             encode(silence.data(), frameSize);
         }
