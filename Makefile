@@ -87,7 +87,9 @@ fuzz: deps
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	    -DMARLET_BUILD_TESTS=OFF -DMARLET_BUILD_BENCH=ON $(CMAKE_FLAGS)
-	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target bench_engine bench_startup bench_playlist bench_picker
+	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target bench_engine bench_module bench_startup bench_playlist bench_picker
+	SDL_AUDIODRIVER=dummy QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" \
+	    $(BENCH_DIR)/bin/bench_module
 	SDL_AUDIODRIVER=dummy QT_QPA_PLATFORM="$${QT_QPA_PLATFORM:-offscreen}" \
 	    $(BENCH_DIR)/bin/bench_engine
 	$(BENCH_DIR)/bin/bench_startup

@@ -4,10 +4,6 @@
 #include "audio/audio_engine.h"
 #include "fuzz_require.h"
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QTemporaryDir>
@@ -41,7 +37,6 @@ QString fixture(const char* name)
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    av_log_set_level(AV_LOG_QUIET);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     qputenv("SDL_AUDIODRIVER", "dummy");
     new QCoreApplication(*argc, *argv); // lives as long as the process

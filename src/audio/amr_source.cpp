@@ -1,14 +1,15 @@
 #include "amr_source.h"
 
 extern "C" {
-#include <libavutil/channel_layout.h>
 #include <opencore-amrnb/interf_dec.h>
 #include <opencore-amrwb/dec_if.h>
 }
 
 #include <QIODevice>
 
+#include <algorithm>
 #include <array>
+#include <utility>
 
 namespace Marlet::Audio {
 
@@ -32,7 +33,7 @@ constexpr int kWbLastKnownType = 9; // SID
 constexpr unsigned char kNoDataHeader = (15 << 3) | 0x04;
 
 constexpr int kFrameMs = 20;
-constexpr int kFramesPerChunk = 25; // 0.5 s of audio per AVFrame
+constexpr int kFramesPerChunk = 25; // 0.5 s of audio per block
 
 int rateOf(AmrSource::Kind kind)
 {
@@ -134,42 +135,38 @@ bool AmrSource::readStoredFrame(unsigned char* frame)
     return true;
 }
 
-int AmrSource::nextFrame(AVFrame* frame)
+bool AmrSource::next(AudioBlock* block)
 {
     const int perFrame = samplesPerFrame(m_kind);
-    frame->format = AV_SAMPLE_FMT_S16;
-    frame->sample_rate = rateOf(m_kind);
-    av_channel_layout_default(&frame->ch_layout, 1);
-    frame->nb_samples = perFrame * kFramesPerChunk;
-    if (const int err = av_frame_get_buffer(frame, 0); err < 0)
-        return err;
-
-    auto* out = reinterpret_cast<short*>(frame->data[0]);
+    m_decoded.resize(size_t(perFrame) * kFramesPerChunk);
     std::array<unsigned char, kMaxFrameBytes> stored{};
     int decoded = 0;
     while (decoded < kFramesPerChunk && readStoredFrame(stored.data())) {
+        short* out = m_decoded.data() + decoded * perFrame;
         if (m_kind == Kind::Narrowband)
-            Decoder_Interface_Decode(m_state, stored.data(), out + decoded * perFrame, 0);
+            Decoder_Interface_Decode(m_state, stored.data(), out, 0);
         else
-            D_IF_decode(m_state, stored.data(), out + decoded * perFrame, _good_frame);
+            D_IF_decode(m_state, stored.data(), out, _good_frame);
         ++decoded;
     }
-    if (decoded == 0) {
-        av_frame_unref(frame);
-        return AVERROR_EOF;
-    }
-    frame->nb_samples = decoded * perFrame;
-    return 0;
+    const qint64 skip = std::min<qint64>(std::exchange(m_skip, 0), qint64(decoded) * perFrame);
+    m_block.resize(size_t(decoded * perFrame - skip));
+    for (size_t i = 0; i < m_block.size(); ++i)
+        m_block[i] = float(m_decoded[size_t(skip) + i]) / 32768.0f;
+    *block = {m_block.data(), qint64(m_block.size()), rateOf(m_kind), 1};
+    return !m_block.empty();
 }
 
-bool AmrSource::seek(qint64 ms)
+bool AmrSource::seek(qint64 frame)
 {
     if (!rewind())
         return false;
-    const qint64 skip = qBound<qint64>(0, ms / kFrameMs, m_frameCount);
+    const int perFrame = samplesPerFrame(m_kind);
+    const qint64 skip = qBound<qint64>(0, frame / perFrame, m_frameCount);
     std::array<unsigned char, kMaxFrameBytes> stored{};
     for (qint64 i = 0; i < skip && readStoredFrame(stored.data()); ++i) {
     }
+    m_skip = skip < m_frameCount ? frame - skip * perFrame : 0;
     return true;
 }
 

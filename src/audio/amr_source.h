@@ -5,6 +5,7 @@
 #include <QByteArray>
 
 #include <memory>
+#include <vector>
 
 class QIODevice;
 
@@ -26,8 +27,8 @@ public:
     static std::unique_ptr<AmrSource> open(QIODevice* device, Kind kind);
     ~AmrSource() override;
 
-    int nextFrame(AVFrame* frame) override;
-    bool seek(qint64 ms) override;
+    bool next(AudioBlock* block) override;
+    bool seek(qint64 frame) override;
     StreamInfo info() const override;
 
     AmrSource(const AmrSource&) = delete;
@@ -45,6 +46,9 @@ private:
     Kind m_kind;
     void* m_state = nullptr;
     qint64 m_frameCount = 0;
+    qint64 m_skip = 0; // samples of the next block to drop, after a seek into a frame
+    std::vector<short> m_decoded;
+    std::vector<float> m_block;
 };
 
 } // namespace Marlet::Audio

@@ -1,9 +1,10 @@
 #include "decoder.h"
 
 #include "amr_source.h"
-#include "ffmpeg_source.h"
 #include "files/file_names.h"
+#include "mp3_source.h"
 #include "native_file.h"
+#include "wav_source.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,6 +38,14 @@ qint64 id3v2End(const QByteArray& head)
     return 10 + size;
 }
 
+// RIFF (or RF64) with WAVE inside: libsndfile's. Anything else that is not AMR is tried as
+// MPEG audio, which may follow junk.
+bool isWave(const QByteArray& head)
+{
+    return head.size() >= 12 && (head.startsWith("RIFF") || head.startsWith("RF64")) &&
+           head.mid(8, 4) == "WAVE";
+}
+
 // Devices give at most two channels; more are mixed down.
 int deviceChannelsFor(int channels)
 {
@@ -46,7 +55,7 @@ int deviceChannelsFor(int channels)
 } // namespace
 
 Decoder::Decoder(std::unique_ptr<QIODevice> device, std::unique_ptr<FrameSource> source)
-    : m_device(std::move(device)), m_source(std::move(source)), m_frame(av_frame_alloc())
+    : m_device(std::move(device)), m_source(std::move(source))
 {
     const StreamInfo stream = m_source->info();
     m_resampler.setOutput(stream.sampleRate, deviceChannelsFor(stream.channels));
@@ -76,7 +85,6 @@ std::unique_ptr<Decoder> Decoder::open(const QString& path, QString* error)
 std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, const QString& name,
                                        QString* error)
 {
-    silenceFfmpegLog();
     // System files (in /proc) say they are empty and are not: only reading tells.
     const QByteArray head = device->peek(16);
     if (head.isEmpty()) {
@@ -98,26 +106,42 @@ std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, const 
         *error = cannotPlay(name, QStringLiteral("multichannel AMR files are not supported"));
         return {};
     }
+    QString detail;
     if (AmrSource::detect(head, &kind)) {
         source = AmrSource::open(device.get(), kind);
         if (!source) {
             *error = cannotPlay(name, QStringLiteral("the AMR file holds no sound"));
             return {};
         }
+    } else if (isWave(head)) {
+        WavSource::Failure failure = WavSource::Failure::None;
+        source = WavSource::open(device.get(), &failure, &detail);
+        if (!source && failure == WavSource::Failure::Damaged) {
+            // MPEG audio in a WAV wrapper: the frames follow the header.
+            Mp3Source::Failure mp3Failure{};
+            QString mp3Detail;
+            source = Mp3Source::open(device.get(), &mp3Failure, &mp3Detail);
+        }
+        if (!source) {
+            *error =
+                cannotPlay(name, failure == WavSource::Failure::Empty
+                                     ? QStringLiteral("the file holds no sound")
+                                     : withDetail(failure == WavSource::Failure::Unreadable
+                                                      ? QStringLiteral("the file cannot be read")
+                                                      : QStringLiteral("the file is damaged"),
+                                                  detail));
+            return {};
+        }
     } else {
-        FfmpegSource::Failure failure = FfmpegSource::Failure::None;
-        QString detail;
-        source = FfmpegSource::open(device.get(), &failure, &detail);
+        Mp3Source::Failure failure = Mp3Source::Failure::None;
+        source = Mp3Source::open(device.get(), &failure, &detail);
         if (!source) {
             switch (failure) {
-            case FfmpegSource::Failure::Unreadable:
+            case Mp3Source::Failure::Unreadable:
                 *error =
                     cannotPlay(name, withDetail(QStringLiteral("the file cannot be read"), detail));
                 break;
-            case FfmpegSource::Failure::Empty:
-                *error = cannotPlay(name, QStringLiteral("the file holds no sound"));
-                break;
-            case FfmpegSource::Failure::Damaged:
+            case Mp3Source::Failure::Damaged:
                 *error =
                     cannotPlay(name, withDetail(QStringLiteral("the file is damaged"), detail));
                 break;
@@ -130,10 +154,6 @@ std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, const 
     }
     std::unique_ptr<Decoder> decoder(new Decoder(std::move(device), std::move(source)));
     decoder->m_name = name;
-    if (!decoder->m_frame) {
-        *error = cannotPlay(name, QStringLiteral("out of memory"));
-        return {};
-    }
     return decoder;
 }
 
@@ -161,19 +181,12 @@ void Decoder::setOutputFormat(int sampleRate, int channels)
     m_resampler.setOutput(sampleRate, channels);
     std::vector<float> chunk = std::exchange(m_pending, {});
     const qint64 readFrames = qint64(std::exchange(m_pendingAt, 0)) / oldChannels;
-    FramePtr frame(av_frame_alloc());
-    if (!frame || readFrames == qint64(chunk.size()) / oldChannels)
+    if (readFrames == qint64(chunk.size()) / oldChannels)
         return;
-    frame->format = AV_SAMPLE_FMT_FLT;
-    frame->sample_rate = oldRate;
-    av_channel_layout_default(&frame->ch_layout, oldChannels);
-    frame->nb_samples = int(chunk.size() / size_t(oldChannels));
-    // Borrowed, not owned: the frame has no buffer to free.
-    frame->data[0] = reinterpret_cast<uint8_t*>(chunk.data());
-    frame->extended_data = frame->data;
     Resampler once;
     once.setOutput(sampleRate, channels);
-    once.convert(frame.get(), m_pending);
+    once.convert({chunk.data(), qint64(chunk.size()) / oldChannels, oldRate, oldChannels},
+                 m_pending);
     once.drain(m_pending);
     m_pendingAt = std::min(m_pending.size(), size_t(readFrames * sampleRate / oldRate * channels));
 }
@@ -183,14 +196,13 @@ bool Decoder::refill()
     m_pending.clear();
     m_pendingAt = 0;
     while (m_pending.empty() && !m_ended) {
-        const int err = m_source->nextFrame(m_frame.get());
-        if (err < 0) {
+        AudioBlock block;
+        if (!m_source->next(&block)) {
             m_resampler.drain(m_pending);
             m_ended = true;
             break;
         }
-        m_resampler.convert(m_frame.get(), m_pending); // an unconvertible frame is skipped
-        av_frame_unref(m_frame.get());
+        m_resampler.convert(block, m_pending); // an unconvertible block is skipped
     }
     return !m_pending.empty();
 }
@@ -219,7 +231,7 @@ bool Decoder::seek(qint64 ms)
     m_pendingAt = 0;
     m_ended = false;
     m_resampler.reset();
-    return m_source->seek(std::max<qint64>(0, ms));
+    return m_source->seek(std::max<qint64>(0, ms) * m_source->info().sampleRate / 1000);
 }
 
 } // namespace Marlet::Audio

@@ -40,8 +40,7 @@ public:
     // Writes up to `maxFrames` frames to `out` (maxFrames * outputChannels() floats).
     // Returns the frames written; 0 only at the end of the stream.
     qint64 read(float* out, qint64 maxFrames);
-    // Next read() starts at `ms` from the beginning (at a frame boundary for
-    // compressed formats).
+    // Next read() starts at `ms` from the beginning, at the sample it names.
     bool seek(qint64 ms);
     bool atEnd() const { return m_ended && m_pendingAt >= m_pending.size(); }
     // Why reading stopped before the stream's end (the file could not be read on, or got
@@ -58,7 +57,6 @@ private:
     std::unique_ptr<QIODevice> m_device;
     std::unique_ptr<FrameSource> m_source;
     Resampler m_resampler;
-    FramePtr m_frame;
     std::vector<float> m_pending; // converted samples not yet read
     size_t m_pendingAt = 0;
     bool m_ended = false;

@@ -1,8 +1,8 @@
 #pragma once
 
 // The engine as the rest of the program sees it: a plain interface, so that the audio
-// stack (FFmpeg, SDL) can be loaded as a module the first time it is needed rather than
-// when the program starts.
+// stack (the decoding libraries, SDL) can be loaded as a module the first time it is needed rather
+// than when the program starts.
 
 #include <QString>
 #include <QtGlobal>
@@ -94,5 +94,19 @@ inline constexpr char readTrackTagsSymbol[] = "marletReadTrackTags";
 // The entry point of the engine module. `client` must outlive the engine.
 using CreateEngineFunction = Engine* (*)(EngineClient* client);
 inline constexpr char createEngineSymbol[] = "marletCreateEngine";
+
+// What a sound file's tags and headers tell about it, for the list.
+struct TrackTags
+{
+    QString title; // empty when the file has none: show the file's name instead
+    QString artist;
+    QString album;
+    qint64 durationMs = -1; // -1 when unknown
+};
+
+// The module's tag reader: fills `tags` for the file at `path`. Any thread, any number at
+// once; reads the file, so better not on the GUI thread.
+using ReadTrackTagsFunction = void (*)(const QString& path, TrackTags* tags);
+inline constexpr char readTrackTagsSymbol[] = "marletReadTrackTags";
 
 } // namespace Marlet::Audio

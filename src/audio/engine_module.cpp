@@ -1,7 +1,8 @@
-// The engine as a loadable module: FFmpeg and SDL come into the process with it.
+// The engine as a loadable module: the decoding libraries and SDL come into the process with it.
 
 #include "audio_engine.h"
 #include "engine_interface.h"
+#include "track_tags.h"
 
 namespace Marlet::Audio {
 
@@ -60,4 +61,10 @@ extern "C" Q_DECL_EXPORT Marlet::Audio::Engine*
 marletCreateEngine(Marlet::Audio::EngineClient* client)
 {
     return new Marlet::Audio::ModuleEngine(client);
+}
+
+extern "C" Q_DECL_EXPORT void marletReadTrackTags(const QString& path,
+                                                  Marlet::Audio::TrackTags* tags)
+{
+    *tags = Marlet::Audio::readTrackTags(path);
 }

@@ -1,13 +1,11 @@
 #pragma once
 
-#include "av_handles.h"
-
 #include <QString>
 #include <QtGlobal>
 
 namespace Marlet::Audio {
 
-// What a decoded stream is, as far as the container tells.
+// What a decoded stream is, as far as the file tells.
 struct StreamInfo
 {
     int sampleRate = 0;
@@ -15,20 +13,30 @@ struct StreamInfo
     qint64 durationMs = -1; // -1 when unknown
 };
 
-// A stream of decoded audio frames in the codec's own format. Internal to the decoder;
+// Decoded sound in interleaved 32-bit float, borrowed from the source that made it until
+// its next call.
+struct AudioBlock
+{
+    const float* samples = nullptr;
+    qint64 frames = 0;
+    int sampleRate = 0;
+    int channels = 0;
+};
+
+// A stream of decoded sound in the file's own rate and channels. Internal to the decoder;
 // used on one thread at a time.
 class FrameSource
 {
 public:
     virtual ~FrameSource() = default;
 
-    // Fills `frame` (unreferenced by the caller beforehand). Returns 0 for a frame,
-    // AVERROR_EOF at the end, another negative code when reading failed for good.
-    virtual int nextFrame(AVFrame* frame) = 0;
-    // Moves so that the next frame starts at, or just before, `ms`.
-    virtual bool seek(qint64 ms) = 0;
+    // Fills `block` with the next stretch of sound (frames > 0). False at the end, or when
+    // reading failed for good (readError() then says why).
+    virtual bool next(AudioBlock* block) = 0;
+    // Moves so that the next block starts exactly at `frame` (at the stream's rate).
+    virtual bool seek(qint64 frame) = 0;
     virtual StreamInfo info() const = 0;
-    // Why the last nextFrame() ended the stream early, when it was not its end.
+    // Why the last next() ended the stream early, when it was not its end.
     virtual QString readError() const { return {}; }
 };
 

@@ -1,12 +1,17 @@
 #pragma once
 
-#include "av_handles.h"
 #include "recording_sink.h"
+
+#include <memory>
+#include <vector>
+
+struct lame_global_struct;
 
 namespace Marlet::Audio {
 
-// MP3 through LAME, in a file with the LAME/Xing header written at finish() so players
-// know its exact length. Between checkpoints the file is a valid stream of frames.
+// MP3 through LAME. The first frame is a silent placeholder until finish() writes the
+// LAME/Info frame over it, so that decoders know the exact length and trim the encoder's
+// delay and padding. Between checkpoints the file is a valid stream of frames.
 class Mp3Sink final : public RecordingSink
 {
 public:
@@ -22,30 +27,25 @@ public:
     const QFile& file() const override { return m_file; }
 
 private:
+    struct LameDeleter
+    {
+        void operator()(lame_global_struct* lame) const;
+    };
     explicit Mp3Sink(const QString& path);
     bool setUp(int sampleRate, int channels);
-    bool allocateScratch(int samples);
-    bool convertIntoFifo(const uint8_t* in, int count);
-    bool encodeFromFifo(bool final);
-    bool sendFrame(AVFrame* frame);
-    bool fail(const QString& what, int err);
+    bool encode(const qint16* interleaved, int frames);
+    bool store(int bytes);
+    bool fail(const QString& what);
 
     QFile m_file;
-    AvioPtr m_avio;
-    OutputFormatPtr m_muxer;
-    CodecContextPtr m_encoder;
-    SwrPtr m_swr;
-    AudioFifoPtr m_fifo;
-    FramePtr m_frame;
-    PacketPtr m_packet;
+    std::unique_ptr<lame_global_struct, LameDeleter> m_lame;
+    std::vector<unsigned char> m_out; // encoded bytes on their way to the file
+    std::vector<qint16> m_mixed;      // stereo mix of more channels than two
     int m_inRate = 0;
     int m_inChannels = 0;
     qint64 m_framesIn = 0;
-    int64_t m_nextPts = 0;
-    bool m_headerWritten = false;
+    qint64 m_framesOnDisk = 0; // MP3 frames wholly in the file
     qint64 m_bytesOnDisk = 0;
-    qint64 m_packetsOnDisk = 0;
-    qint64 m_tagAt = -1;
     bool m_finished = false;
     QString m_error;
 };

@@ -1,6 +1,5 @@
 #include "recording_sink.h"
 
-#include "av_handles.h"
 #include "mp3_sink.h"
 #include "wav_sink.h"
 
@@ -37,7 +36,6 @@ std::unique_ptr<RecordingSink> RecordingSink::create(const QString& path, int sa
 {
     if (!acceptsName(path, error))
         return {};
-    silenceFfmpegLog();
     QString reason;
     std::unique_ptr<RecordingSink> sink;
     if (QFileInfo(path).suffix().toLower() == QLatin1String("wav"))

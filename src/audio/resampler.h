@@ -1,14 +1,19 @@
 #pragma once
 
-#include "av_handles.h"
+#include "frame_source.h"
 
+#include <memory>
 #include <vector>
+
+struct soxr;
 
 namespace Marlet::Audio {
 
-// Converts decoded frames to interleaved 32-bit float at one output rate and channel
-// count. Follows the input: a frame whose rate, sample format or channel layout differs
-// from the previous one sets the converter up afresh (damaged MPEG frames do that).
+// Converts decoded blocks to interleaved 32-bit float at one output rate and channel
+// count: channels are mapped first (mono doubled, stereo averaged, surround mixed down),
+// then the rate is converted with libsoxr at high quality. A block in the output format
+// passes unchanged. Follows the input: a block whose rate or channel count differs from
+// the previous one's sets the converter up afresh (damaged MPEG frames do that).
 class Resampler
 {
 public:
@@ -21,24 +26,27 @@ public:
     int outputRate() const { return m_outRate; }
     int outputChannels() const { return m_outChannels; }
 
-    // Appends the converted samples of `frame` to `out`. False when the frame cannot be
+    // Appends the converted samples of `block` to `out`. False when the block cannot be
     // converted; it is then dropped.
-    bool convert(const AVFrame* frame, std::vector<float>& out);
+    bool convert(const AudioBlock& block, std::vector<float>& out);
     // Appends what the converter still holds (rate conversion delays a few samples).
     void drain(std::vector<float>& out);
     // Forgets held samples, after a seek.
     void reset();
 
 private:
-    bool follow(const AVFrame* frame, std::vector<float>& out);
-    int run(const uint8_t* const* in, int inSamples, std::vector<float>& out);
+    struct SoxrDeleter
+    {
+        void operator()(soxr* handle) const;
+    };
+    bool follow(const AudioBlock& block, std::vector<float>& out);
+    bool run(const float* in, size_t frames, std::vector<float>& out);
 
-    SwrPtr m_swr;
+    std::unique_ptr<soxr, SoxrDeleter> m_soxr;
     int m_outRate = 0;
     int m_outChannels = 0;
     int m_inRate = 0;
-    int m_inFormat = -1;
-    AVChannelLayout m_inLayout{};
+    std::vector<float> m_mapped;
 };
 
 } // namespace Marlet::Audio

@@ -1,7 +1,8 @@
-// Decoding: every format comes out as an independent decoder gives it, or is refused with
-// a reason the user can read.
+// Decoding: every format comes out as an independent decoder on the same library gives it
+// (and MP3 as FFmpeg's does, but for rounding), or is refused with a reason the user can read.
 
 #include "audio/decoder.h"
+#include "audio/track_tags.h"
 #include "support/reference_decode.h"
 
 #include <QtTest>
@@ -46,13 +47,17 @@ private Q_SLOTS:
         row("mp3_mpeg25_cbr_mono_8000.mp3", 8000, 1, 4000);
         row("mp3_id3v2_picture.mp3", 44100, 2, 22050);
         row("mp3_ape.mp3", 44100, 2, 22050);
-        row("mp3_no_gapless_header.mp3", 44100, 2, -1);
+        row("mp3_no_gapless_header.mp3", 44100, 2, 24192);
         row("damaged.mp3", 44100, 2, -1);
         row("tone ñandú Ünïcode – space.mp3", 22050, 1, 11025);
+        // WAV gives the file's own samples, whatever their encoding.
         row("wav_named.mp3", 8000, 1, 4000);
         row("wav_u8_mono_8000.wav", 8000, 1, 4000);
         row("wav_s16_stereo_44100.wav", 44100, 2, 22050);
         row("wav_s24_stereo_16000.wav", 16000, 2, 8000);
+        row("wav_s32_mono_16000.wav", 16000, 1, 8000);
+        row("wav_alaw_mono_8000.wav", 8000, 1, 4000);
+        row("wav_adpcm_ima_mono_22050.wav", 22050, 1, -1);
         row("wav_adpcm_ms_stereo_22050.wav", 22050, 2, -1);
         row("wav_truncated.wav", 8000, 1, 1500);
         row("wav_huge_claim.wav", 8000, 1, 800);
@@ -82,19 +87,29 @@ private Q_SLOTS:
         QVERIFY(!reference.empty() && decoder->atEnd());
         QCOMPARE(qint64(ours.size()) / channels,
                  frames < 0 ? qint64(reference.size()) / channels : frames);
-        QVERIFY(ours == reference);
+        if (convert && rate != decoder->info().sampleRate) // another resampler: as good
+            QVERIFY(Marlet::Testing::snrDb(ours, reference) >= 60);
+        else
+            QVERIFY(ours == reference);
+        // Undamaged MPEG audio sounds as FFmpeg decodes it, just as long.
+        if (QFile mpeg(file); frames >= 0 && mpeg.open(QIODevice::ReadOnly) &&
+                              !mpeg.read(5).contains("RIF") && !file.endsWith(u".amr"_s)) {
+            const auto ffmpeg = Marlet::Testing::referenceDecode(
+                file, rate, channels, nullptr, Marlet::Testing::Reference::Ffmpeg);
+            QCOMPARE(ffmpeg.size(), ours.size());
+            QVERIFY(Marlet::Testing::snrDb(ours, ffmpeg) >= 90);
+        }
 
-        // Back to the start gives the same sound again. From the middle of a file of known
-        // length, the rest of it, starting at most two MP3 frames or a WAV block early.
+        // Back to the start gives the same sound again, and from the middle of a file the
+        // rest of it, from the very sample asked for.
         QVERIFY(decoder->seek(0) && decodeAll(*decoder) == ours);
-        if (frames < 0)
-            return;
         const qint64 length = qint64(ours.size()) / channels, middleMs = length * 500 / rate;
         QVERIFY(decoder->seek(middleMs));
-        const qint64 rest = qint64(decodeAll(*decoder).size()) / channels;
-        const qint64 expected = length - middleMs * rate / 1000;
-        QVERIFY2(rest >= expected - 2 && rest <= expected + 2304,
-                 qPrintable(u"%1 frames after the seek, %2 expected"_s.arg(rest).arg(expected)));
+        const std::vector<float> rest = decodeAll(*decoder);
+        const qint64 skipped = middleMs * rate / 1000;
+        QCOMPARE(qint64(rest.size()) / channels, length - skipped);
+        if (!file.endsWith(u".amr"_s) && !convert) // opencore and soxr start afresh
+            QVERIFY(std::equal(rest.begin(), rest.end(), ours.begin() + skipped * channels));
     }
     void refusesWithReason_data()
     {
@@ -116,6 +131,32 @@ private Q_SLOTS:
         QVERIFY(!Decoder::open(path, &error));
         QVERIFY2(error.contains(reason) && error.contains(QDir::toNativeSeparators(path)),
                  qPrintable(error));
+    }
+
+    // "title|artist|album", and the length in ms.
+    void readsTags_data()
+    {
+        QTest::addColumn<QString>("tags");
+        QTest::addColumn<qint64>("durationMs");
+        const auto row = [](const char* file, const char* tags, qint64 ms) {
+            QTest::newRow(file) << QString::fromUtf8(tags) << ms;
+        };
+        row("mp3_id3v1.mp3", "Tone Title|Tone Artist|Tone Album", 500);
+        row("mp3_id3v2_picture.mp3", "Tone With Cover||", 500);
+        row("mp3_ape.mp3", "Tone APE ñandú|Tone Artist|Tone Album", 500);
+        row("mp3_mpeg2_vbr_stereo_24000.mp3", "||", 500);
+        row("wav_s24_stereo_16000.wav", "||", 500);
+        row("amrnb_dtx.amr", "||", 2000);
+        row("text.mp3", "||", -1);
+    }
+    void readsTags()
+    {
+        QFETCH(QString, tags);
+        QFETCH(qint64, durationMs);
+        const auto read =
+            Marlet::Audio::readTrackTags(fixture(QString::fromUtf8(QTest::currentDataTag())));
+        QCOMPARE(QStringList({read.title, read.artist, read.album}).join(u'|'), tags);
+        QCOMPARE(read.durationMs, durationMs);
     }
 };
 

@@ -102,6 +102,10 @@ private Q_SLOTS:
         QVERIFY(!reference.empty() && loudSamples(played) == loudSamples(reference));
         QVERIFY(std::search(played.begin(), played.end(), reference.begin(), reference.end()) !=
                 played.end());
+#ifdef Q_OS_LINUX // and no FFmpeg library came into the process for it
+        QFile maps(u"/proc/self/maps"_s);
+        QVERIFY(maps.open(QIODevice::ReadOnly) && !maps.readAll().contains("libavcodec"));
+#endif
     }
 
     // Pause holds the place and loses nothing, stop goes back to the start, and play after
@@ -184,7 +188,11 @@ private Q_SLOTS:
                      u"%1, then %2 frames"_s.arg(handover.firstFrames).arg(handover.secondFrames)));
         if (!secondRate || secondRate > rate)
             return;
-        QVERIFY(handover.firstFrames == rate && handover.inOrder);
+        // A converted file rises from silence band-limited: a sample or two of its start
+        // pass through the first file's level, after it.
+        const qint64 rise = secondRate == rate ? 0 : 2;
+        QVERIFY(handover.firstFrames >= rate && handover.firstFrames <= rate + rise &&
+                (handover.inOrder || rise > 0));
         QVERIFY2(handover.gapFrames < rate * 50 / 1000,
                  qPrintable(u"%1 silent frames"_s.arg(handover.gapFrames)));
         QCOMPARE(positionAtSecondStart, 0);

@@ -2,11 +2,14 @@
 
 // Helpers shared by the audio tests: fixture paths and decodes by independent tools.
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QtEndian>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -37,26 +40,65 @@ inline std::vector<float> withoutSilentFrames(const std::vector<float>& samples,
     return kept;
 }
 
-// `path` decoded by ffmpeg (or, for AMR, by sox over opencore) into interleaved float at
-// `rate` and `channels`. Empty when the tool failed; `messages` gets what it said, and
-// never stays empty when it failed.
+// Which independent decoder gives the reference: by content, the one built on the same
+// library as ours where there is one (mpg123 for MPEG audio, sox over opencore for AMR,
+// sox for WAV), or FFmpeg's own decoders.
+enum class Reference { ByContent, Ffmpeg };
+
+// `path` decoded into interleaved float at `rate` and `channels` (for MPEG audio by mpg123,
+// they must be the file's own). Empty when the tool failed; `messages` gets what it said,
+// and never stays empty when it failed.
 inline std::vector<float> referenceDecode(const QString& path, int rate, int channels,
-                                          QString* messages = nullptr)
+                                          QString* messages = nullptr,
+                                          Reference by = Reference::ByContent)
 {
     using namespace Qt::StringLiterals;
-    const bool amr = path.endsWith(".amr"_L1);
+    QFile file(path);
+    const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(28) : QByteArray();
+    const bool wav = head.startsWith("RIFF") && head.mid(8, 8) == "WAVEfmt " && head.size() == 28;
+    const auto field = [&](int at, int bytes) {
+        return qFromLittleEndian<quint32>(head.mid(at, 4).constData()) &
+               (bytes == 2 ? 0xffff : ~0u);
+    };
+    // sox rounds 32-bit samples on its own way to float, FFmpeg as libsndfile does; sox
+    // decodes IMA ADPCM as libsndfile does, and maps channels as we do.
+    const bool sox = head.startsWith("#!AMR") ||
+                     (wav && (field(20, 2) == 0x11 || field(22, 2) != quint32(channels) ||
+                              field(24, 4) != quint32(rate)));
+    QString tool = u"ffmpeg"_s;
+    QStringList arguments = u"-v error -nostdin -i %1 -f f32le -ac %2 -ar %3 -"_s.split(u' ');
+    if (by == Reference::ByContent && sox) {
+        tool = u"sox"_s;
+        arguments = u"-V1 %1 -t f32 -c %2 -r %3 -"_s.split(u' ');
+    } else if (by == Reference::ByContent && !wav) {
+        tool = u"mpg123"_s; // the resync limit ours has
+        arguments = u"-q --resync-limit 65536 -e f32 -s %1"_s.split(u' ');
+    }
+    for (QString& argument : arguments) {
+        if (argument == u"%1"_s)
+            argument = path;
+        else if (argument == u"%2"_s || argument == u"%3"_s)
+            argument = QString::number(argument == u"%2"_s ? channels : rate);
+    }
     QProcess process;
-    process.start(
-        amr ? u"sox"_s : u"ffmpeg"_s,
-        (amr ? QStringList{path} : QStringList{u"-v"_s, u"error"_s, u"-nostdin"_s, u"-i"_s, path}) +
-            (amr ? u"-t f32 -"_s : u"-f f32le -ac %1 -ar %2 -"_s.arg(channels).arg(rate))
-                .split(u' '));
+    process.start(tool, arguments);
     const bool ok = process.waitForFinished(60000) &&
                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
     if (messages)
         *messages = ok ? said : process.errorString() + u": "_s + said;
     return ok ? floatsFrom(process.readAllStandardOutput()) : std::vector<float>();
+}
+
+// How far `ours` is from `reference`, in dB of signal over the difference.
+inline double snrDb(const std::vector<float>& ours, const std::vector<float>& reference)
+{
+    double signal = 0, noise = 0;
+    for (size_t i = 0; i < std::min(ours.size(), reference.size()); ++i) {
+        signal += double(reference[i]) * reference[i];
+        noise += (double(ours[i]) - reference[i]) * (double(ours[i]) - reference[i]);
+    }
+    return noise == 0 ? 1000.0 : 10.0 * std::log10(signal / noise);
 }
 
 } // namespace Marlet::Testing
