@@ -77,20 +77,6 @@ public:
     virtual qint64 firstSampleSteadyNs() const { return 0; }
 };
 
-// What a sound file's tags say of it, for people to read; empty where they say nothing.
-struct TrackTags
-{
-    QString title;
-    QString artist;
-    QString album;
-    qint64 durationMs = -1; // -1 when unknown
-};
-
-// The module's tag reader: fills `tags` from the file at `path`; false when the file
-// cannot be read. Any thread.
-using ReadTrackTagsFunction = bool (*)(const QString& path, TrackTags* tags);
-inline constexpr char readTrackTagsSymbol[] = "marletReadTrackTags";
-
 // The entry point of the engine module. `client` must outlive the engine.
 using CreateEngineFunction = Engine* (*)(EngineClient* client);
 inline constexpr char createEngineSymbol[] = "marletCreateEngine";

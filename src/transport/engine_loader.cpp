@@ -71,8 +71,8 @@ Audio::TrackTags readTrackTags(const QString& path)
     Audio::ReadTrackTagsFunction read = nullptr;
     resolveModule(&error, &read);
     Audio::TrackTags tags;
-    if (read && !read(path, &tags))
-        return {};
+    if (read)
+        read(path, &tags);
     return tags;
 }
 
