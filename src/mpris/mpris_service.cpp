@@ -133,8 +133,9 @@ void MprisService::seek(qint64 offset)
 
 void MprisService::setPosition(const QDBusObjectPath& track, qint64 position)
 {
+    const qint64 length = m_control->length(); // 0 when unknown
     if (!canSeek() || track != trackId() || position < 0 ||
-        position / usPerMs > m_control->length())
+        (length > 0 && position / usPerMs > length))
         return; // a stale track, or a place outside it
     m_control->seekTo(position / usPerMs);
 }
