@@ -248,6 +248,8 @@ QVariantMap MprisService::changingProperties() const
 void MprisService::publishChanges()
 {
     m_publishing = false;
+    if (m_control->Mode() == Transport::ModeSeeking)
+        return; // what a seek changes for its while is told once it is over
     m_status = playbackStatus();
     const QVariantMap now = changingProperties();
     QVariantMap changed;
@@ -263,10 +265,8 @@ void MprisService::publishChanges()
         signal << playerInterface << changed << QStringList();
         m_bus->send(signal);
     }
-    if (m_seeking && m_control->Mode() != Transport::ModeSeeking) {
-        m_seeking = false;
+    if (std::exchange(m_seeking, false))
         Q_EMIT m_player->Seeked(position());
-    }
 }
 
 } // namespace Marlet::Mpris
