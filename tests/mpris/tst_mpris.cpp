@@ -152,12 +152,10 @@ private Q_SLOTS:
         QCOMPARE(track.value(u"mpris:length"_s).toLongLong(), 20'000'000);
         QCOMPARE(track.value(u"xesam:url"_s), QUrl::fromLocalFile(file("b.wav")).toString());
         m_seeked.clear();
-        m_changed.clear();
         call(u"SetPosition"_s, {QVariant::fromValue(QDBusObjectPath(u"/stale"_s)), 15e6});
         call(u"SetPosition"_s, {track.value(u"mpris:trackid"_s), qlonglong(10'000'000)});
         QTRY_COMPARE(m_seeked.size(), 1);
         QVERIFY(m_seeked[0] >= 10'000'000 && m_seeked[0] < 11'000'000);
-        QVERIFY2(m_changed.isEmpty(), qPrintable(m_changed.join(u' '))); // nothing flickers
         call(u"Seek"_s, {qlonglong(30'000'000)});
         QTRY_COMPARE(title(), u"c"_s);
     }
