@@ -6,10 +6,12 @@
 #include "launch/instance_channel.h"
 #include "launch/playlist_files.h"
 #include "main_window/form1.h"
+#include "mpris/mpris_service.h"
 
 #include <marlet/version.h>
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QTimer>
 #include <QWindow>
 
@@ -92,6 +94,21 @@ private:
     std::function<void()> m_action;
 };
 
+// Offers the player to the desktop on the session bus; without one, does nothing.
+void publishOnSessionBus(Form1& form)
+{
+    auto* service = new Marlet::Mpris::MprisService(
+        form.mmc(),
+        {
+            [&form] { bringToFront(form); },
+            [&form] { form.close(); },
+            [&form](const QStringList& names) { form.appendDropped(names); },
+        },
+        &form);
+    if (!service->publish(QDBusConnection::sessionBus()))
+        delete service;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -150,9 +167,9 @@ int main(int argc, char* argv[])
                          form.appendFiles(handed, Form1::StartPlaying::Now);
                      });
     form.show();
-    if (!files.isEmpty()) {
-        new AfterFirstPaint(form.windowHandle(),
-                            [&form, files] { form.appendFiles(files, Form1::StartPlaying::Now); });
-    }
+    new AfterFirstPaint(form.windowHandle(), [&form, files] {
+        form.appendFiles(files, Form1::StartPlaying::Now);
+        publishOnSessionBus(form);
+    });
     return app.exec();
 }

@@ -74,6 +74,9 @@ public:
     // Appends `files` at the end of the playlist; the first of them then plays as a
     // double-click on its entry would, as `start` says (form1_playlist.cpp).
     void appendFiles(const QStringList& files, StartPlaying start);
+    // Appends what `names` (files and folders) add, as a drop on the window does: once the
+    // caller has returned; the first file plays when nothing else does.
+    void appendDropped(const QStringList& names);
 
     // The window's outer height in twips, frame included, as the window system reports it.
     int outerHeightTwips() const;

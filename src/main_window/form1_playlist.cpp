@@ -122,6 +122,11 @@ void Form1::dropEvent(QDropEvent* event)
         return;
     event->setDropAction(Qt::CopyAction);
     event->accept();
+    appendDropped(names);
+}
+
+void Form1::appendDropped(const QStringList& names)
+{
     QTimer::singleShot(0, this, [this, names] {
         const Launch::PlaylistFiles found = Launch::expandFileNames(names);
         for (const QString& problem : found.problems)

@@ -21,8 +21,6 @@ namespace Marlet::Transport {
 using Audio::EngineState;
 using Forms::RuntimeError;
 
-enum class TransportControl::Button { Prev, Next, Play, Pause, Back, Step, Stop, Record, Eject };
-
 enum class TransportControl::Word {
     Open,
     Play,
@@ -250,6 +248,26 @@ qint64 TransportControl::length() const
     return d->session.length();
 }
 
+QString TransportControl::openFile() const
+{
+    return d->session.openFile();
+}
+
+void TransportControl::press(Button button)
+{
+    d->buttons[size_t(button)]->click();
+}
+
+bool TransportControl::canPress(Button button) const
+{
+    return d->buttons[size_t(button)]->isEnabled();
+}
+
+void TransportControl::seekTo(qint64 positionMs)
+{
+    d->session.seekTo(positionMs);
+}
+
 void TransportControl::setPlaylist(Playlist playlist)
 {
     d->playlist = std::move(playlist);
@@ -402,6 +420,7 @@ void TransportControl::updateButtons()
     };
     for (int i = 0; i < kButtonCount; ++i)
         d->buttons[size_t(i)]->setEnabled(enabled[size_t(i)]);
+    Q_EMIT stateChanged();
 
     if (!enabled[size_t(d->current)]) {
         // The nearest enabled button, looking right first.

@@ -54,6 +54,16 @@ public:
     // Position and length of the open file, in ms.
     qint64 position() const;
     qint64 length() const;
+    // The file open or opening on the device, absolute; empty when none.
+    QString openFile() const;
+
+    // The bar's buttons, in bar order.
+    enum class Button { Prev, Next, Play, Pause, Back, Step, Stop, Record, Eject };
+    // Presses `button` as a click on it does; nothing when it is disabled.
+    void press(Button button);
+    bool canPress(Button button) const;
+    // Moves the open file to `positionMs`, as Back and Step do; nothing while recording.
+    void seekTo(qint64 positionMs);
 
     // What the window that answers the play and advance requests says of its playlist.
     struct Playlist
@@ -74,6 +84,8 @@ Q_SIGNALS:
     void recordRequested(int reserved); // the Record button
     void statusUpdate();                // the mode may have changed (or the interval passed)
     void nextRequested(int reserved);   // the Next button, and the end of a track
+    // The mode, the open file, its length or what the buttons can do may have changed.
+    void stateChanged();
     // A command failed after it was accepted, or the device failed on its own. `message`
     // names the file and the reason; `reported` says it belongs in the run-time error
     // report (otherwise it is quiet: the status and standard error); `handler` is the
@@ -90,7 +102,6 @@ private:
     void focusOutEvent(QFocusEvent* event) override;
 
     enum class Word;
-    enum class Button;
     void run(Word word);
     // A button's own action and event; never throws.
     void pressButton(int index);
