@@ -1,10 +1,14 @@
 #include "mpris/mpris_service.h"
 
+#include "files/file_names.h"
 #include "mpris/mpris_adaptors.h"
+#include "transport/engine_loader.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 
@@ -30,6 +34,7 @@ QStringList RootAdaptor::mimeTypes()
 MprisService::MprisService(TransportControl* control, ProgramHooks hooks, QObject* parent)
     : QObject(parent), m_control(control), m_hooks(std::move(hooks))
 {
+    m_tagReader.setMaxThreadCount(1);
     new RootAdaptor(this);
     m_player = new PlayerAdaptor(this);
     connect(m_control, &TransportControl::stateChanged, this, &MprisService::stateChanged);
@@ -169,9 +174,14 @@ QVariantMap MprisService::metadata() const
         return {};
     QVariantMap map{
         {QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId())},
+        // The path's own bytes, also where they are not UTF-8.
         {QStringLiteral("xesam:url"),
-         QString::fromUtf8(QUrl::fromLocalFile(m_trackFile).toEncoded())},
-        {QStringLiteral("xesam:title"), m_tags.title},
+         QString::fromLatin1(
+             "file://" +
+             Files::toNative(QFileInfo(m_trackFile).absoluteFilePath()).toPercentEncoding("/"))},
+        {QStringLiteral("xesam:title"),
+         m_tags.title.isEmpty() ? Files::displayName(QFileInfo(m_trackFile).completeBaseName())
+                                : m_tags.title},
         {QStringLiteral("xesam:artist"),
          m_tags.artist.isEmpty() ? QStringList() : QStringList{m_tags.artist}},
         {QStringLiteral("xesam:album"), m_tags.album},
@@ -223,13 +233,34 @@ void MprisService::stateChanged()
     if (const QString file = m_control->openFile(); file != m_trackFile) {
         m_trackFile = file;
         ++m_trackNumber;
-        m_tags = file.isEmpty() ? TrackTags{} : trackTags(file);
+        m_tags = {};
+        if (!file.isEmpty())
+            readTagsOf(file);
     }
     if (m_control->Mode() == Transport::ModeSeeking)
         m_seeking = true;
     // One report for the changes that come together, such as a stop, an open and a play.
     if (!std::exchange(m_publishing, true))
         QTimer::singleShot(0, this, &MprisService::publishChanges);
+}
+
+void MprisService::readTagsOf(const QString& file)
+{
+    // The answer is dropped if the service has gone by then (`self` is its context).
+    const QPointer<MprisService> self(this);
+    m_tagReader.start([this, self, file] {
+        const Audio::TrackTags tags = Transport::readTrackTags(file);
+        QMetaObject::invokeMethod(
+            self,
+            [this, file, tags] {
+                if (m_trackFile != file)
+                    return;
+                m_tags = tags;
+                if (!std::exchange(m_publishing, true))
+                    QTimer::singleShot(0, this, &MprisService::publishChanges);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 QVariantMap MprisService::changingProperties() const

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "mpris/track_tags.h"
+#include "audio/engine_interface.h"
 #include "transport/transport_control.h"
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
 #include <QObject>
+#include <QThreadPool>
 #include <QVariantMap>
 
 #include <functional>
@@ -71,6 +72,8 @@ private:
     // Sends PropertiesChanged with what changed since the last call, and Seeked once a
     // seek is over.
     void publishChanges();
+    // Reads the tags of `file` on m_tagReader; the metadata follows when they are read.
+    void readTagsOf(const QString& file);
     QVariantMap changingProperties() const;
     QDBusObjectPath trackId() const;
 
@@ -86,7 +89,8 @@ private:
     bool m_publishing = false; // publishChanges() is queued
     QString m_trackFile;       // the open file; a new one is a new track
     quint64 m_trackNumber = 0;
-    TrackTags m_tags;
+    Audio::TrackTags m_tags; // of m_trackFile, once read
+    QThreadPool m_tagReader; // one thread; waited for when the service goes
 };
 
 } // namespace Marlet::Mpris
