@@ -182,10 +182,12 @@ QVariantMap MprisService::metadata() const
         {QStringLiteral("xesam:title"),
          m_tags.title.isEmpty() ? Files::displayName(QFileInfo(m_trackFile).completeBaseName())
                                 : m_tags.title},
-        {QStringLiteral("xesam:artist"),
-         m_tags.artist.isEmpty() ? QStringList() : QStringList{m_tags.artist}},
-        {QStringLiteral("xesam:album"), m_tags.album},
     };
+    // What the tags do not say is left out, not sent empty.
+    if (!m_tags.artist.isEmpty())
+        map.insert(QStringLiteral("xesam:artist"), QStringList{m_tags.artist});
+    if (!m_tags.album.isEmpty())
+        map.insert(QStringLiteral("xesam:album"), m_tags.album);
     if (const qint64 length = m_control->length(); length > 0)
         map.insert(QStringLiteral("mpris:length"), length * usPerMs);
     return map;

@@ -1,6 +1,6 @@
 // The real player on the desktop session's bus: found by its name once shown, playing a file
-// named on its command line, ended by Quit as by closing its window; without a bus it starts
-// and plays all the same, and says nothing of it.
+// named on its command line, driven by Debian's MPRIS client (playerctl), ended by Quit as by
+// closing its window; without a bus it starts and plays all the same, and says nothing of it.
 
 #include "desktop/desktop_rig.h"
 #include "support/tone_files.h"
@@ -17,18 +17,19 @@ class TestBus : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir; // a.wav, 20 s
+    QTemporaryDir m_dir; // a.wav and b.wav, 20 s each
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(Marlet::Testing::writeToneWav(m_dir.filePath(u"a.wav"_s), 22050, 20 * 22050, 8192));
+        for (const QString& name : {u"a.wav"_s, u"b.wav"_s})
+            QVERIFY(Marlet::Testing::writeToneWav(m_dir.filePath(name), 22050, 20 * 22050, 8192));
     }
 
     void onTheBus()
     {
         const QString name = u"org.mpris.MediaPlayer2.marlet"_s;
-        Player player({u"a.wav"_s}, m_dir.path());
+        Player player({u"a.wav"_s, u"b.wav"_s}, m_dir.path());
         QDBusConnection bus = QDBusConnection::sessionBus();
         QVERIFY(waitUntil([&] { return bus.interface()->isServiceRegistered(name).value(); }));
         const auto object = [&](const QString& interface) {
@@ -41,6 +42,28 @@ private Q_SLOTS:
         QCOMPARE(root->property("SupportedMimeTypes").toStringList().join(u';'),
                  u"audio/mpeg;audio/x-wav;audio/wav;audio/vnd.wave;audio/amr;audio/amr-wb"_s);
         QVERIFY(waitUntil([&] { return playback->property("PlaybackStatus") == u"Playing"_s; }));
+
+        // Each command of the client, then what the client reads back.
+        const auto playerctl = [](const QString& words) {
+            return tool(u"playerctl"_s, QStringList{u"-p"_s, u"marlet"_s} + words.split(u' '));
+        };
+        const QStringList steps = {
+            u"pause|status|Paused"_s,
+            u"play|status|Playing"_s,
+            u"position 5|position|5"_s,
+            u"previous|position|0"_s,
+            u"next|metadata xesam:title|b"_s,
+            u"stop|status|Stopped"_s,
+            u"play|metadata mpris:length|20000000"_s,
+        };
+        for (const QString& step : steps) {
+            const QStringList parts = step.split(u'|');
+            playerctl(parts[0]);
+            const auto readsBack = [&] { // positions in whole seconds
+                return playerctl(parts[1]).section(u'.', 0, 0) == parts[2];
+            };
+            QVERIFY2(waitUntil(readsBack), qPrintable(step + u": "_s + playerctl(parts[1])));
+        }
         QCOMPARE(root->call(u"Quit"_s).type(), QDBusMessage::ReplyMessage);
         QVERIFY(player.process().waitForFinished(10000));
         QCOMPARE(player.process().exitStatus(), QProcess::NormalExit);
