@@ -1,11 +1,11 @@
 // The transport control and the playback session it owns: command words, modes, buttons
 // and keys, and how each answer of the engine is paired with the command it answers and
-// handled as the handler that sent it handles failures. Most cases drive a fake engine and
-// answer for it; the rest play through the real engine module on SDL's dummy
-// driver.
+// handled as the handler that sent it handles failures. Most cases drive a silent engine
+// and answer for it; the rest play through the real engine module on SDL's dummy driver.
 
 #include "forms/runtime_error.h"
 #include "support/reference_decode.h"
+#include "support/silent_engine.h"
 #include "support/tone_files.h"
 #include "transport/engine_loader.h"
 #include "transport/transport_control.h"
@@ -18,33 +18,12 @@ using namespace Marlet::Audio;
 using namespace Marlet::Forms;
 using namespace Marlet::Transport;
 using Marlet::Testing::fixture;
+using Marlet::Testing::SilentEngine;
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// Logs each command as a word with the file name or figure it carries ("open:a.mp3",
-// "seek:2000"). The ids count up from 1; every file lasts 10 s.
-struct FakeEngine final : Engine
-{
-    QStringList calls;
-    qint64 position = 0;
-    CommandId call(const QString& word) { return CommandId((calls << word).size()); }
-    CommandId open(const QString& p) override { return call(u"open:"_s + p.section(u'/', -1)); }
-    CommandId openNext(const QString& p) override { return call(u"next:"_s + p.section(u'/', -1)); }
-    CommandId play() override { return call(u"play"_s); }
-    CommandId pause() override { return call(u"pause"_s); }
-    CommandId resume() override { return call(u"resume"_s); }
-    CommandId stop() override { return call(u"stop"_s); }
-    CommandId seek(qint64 ms) override { return call(u"seek:%1"_s.arg(ms)); }
-    CommandId close() override { return call(u"close"_s); }
-    CommandId record(const QString&) override { return call(u"record"_s); }
-    EngineState state() const override { return EngineState::NotOpen; }
-    QString fileName() const override { return {}; }
-    qint64 durationMs() const override { return 10000; }
-    qint64 positionMs() const override { return position; }
-};
-
-// A control over a fake engine or the real one, driven by steps (see take()). `events`
+// A control over a silent engine or the real one, driven by steps (see take()). `events`
 // gathers the requests raised ("next:a" when a.mp3 ended), the texts the user would see and
 // the snapshots taken.
 struct Rig
@@ -52,14 +31,16 @@ struct Rig
     QTemporaryDir dir; // holds a.mp3, b.mp3 and c.mp3, empty; m.mp3 is missing
     QString noEngine;  // set: the engine cannot be made, for this reason
     EngineClient* client = nullptr;
-    FakeEngine* engine = nullptr;
-    bool real = false; // the real engine, not a fake one
+    SilentEngine* engine = nullptr; // every file on it lasts 10 s
+    bool real = false;              // the real engine, not a silent one
     TransportControl control{nullptr, [this](EngineClient* c, QString* why) {
                                  if (real)
                                      return loadEngine(c, why);
                                  *why = noEngine;
                                  client = c;
-                                 engine = noEngine.isEmpty() ? new FakeEngine : nullptr;
+                                 engine = noEngine.isEmpty() ? new SilentEngine : nullptr;
+                                 if (engine)
+                                     engine->duration = 10000;
                                  return std::unique_ptr<Engine>(engine);
                              }};
     QStringList events;
@@ -115,7 +96,7 @@ struct Rig
     // ">" press the arrows, "_" Space; "@MS" sets the position; "a=STEPS" (commas for spaces)
     // answers the end of a.mp3; "answering": the program answers the play request;
     // "noengine": the engine cannot be made; "?" snapshots "MODE[ busy]: enabled buttons".
-    // Or the fake engine answers: a state, "opened#N", "failed#N" or "end#N" of command N,
+    // Or the silent engine answers: a state, "opened#N", "failed#N" or "end#N" of command N,
     // "fault". With "real" first, the real engine is used and long.wav lasts a minute;
     // "PLAY:526" waits until statusUpdate()
     // announces that mode and Mode() says so too, "end:525" also for nextRequested() to come
@@ -196,7 +177,7 @@ class TstTransport : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // What reaches the engine (the fake one), and the events (see Rig).
+    // What reaches the engine (the silent one), and the events (see Rig).
     void commands_data()
     {
         QTest::addColumn<QString>("steps");
