@@ -245,6 +245,19 @@ private Q_SLOTS:
         row("a play after a failed open says nothing new, and opens again",
             u"c.mp3 r.PLAY notopen failed#1 failed#2 PLAY"_s, "open:c.mp3 play open:c.mp3 play",
             u"report r: failed #1"_s);
+        // A file stopped before its opened answer is Ready; one played to its end is not.
+        row("stopped before the opened answer", u"a.mp3 OPEN stopped ?"_s, "open:a.mp3",
+            u"530: next play record eject"_s);
+        row("played to the end", ended + u"?"_s, "open:a.mp3 play", u"525: "_s + open);
+        // Play stays enabled only while there is something to play.
+        row("a failed open, nothing named", u"c.mp3 OPEN - failed#1 ?"_s, "open:c.mp3",
+            u"quiet: failed #1|524: next record"_s);
+        row("closed by the engine, nothing named", u"a.mp3 OPEN stopped opened#1 - notopen ?"_s,
+            "open:a.mp3", u"524: next record"_s);
+        row("a failed open leaves a later one open", u"a.mp3 q.OPEN b.mp3 OPEN failed#1 PLAY"_s,
+            "open:a.mp3 open:b.mp3 play", u"quiet q: failed #1"_s);
+        row("a failure of a command long forgotten is still told", u"a.mp3 OPEN failed#7"_s,
+            "open:a.mp3", u"report: failed #7"_s);
         row("pause resumes only what the engine said is paused",
             u"a.mp3 RECORD recording PAUSE paused q.PAUSE failed#3 notopen PAUSE"_s,
             "record pause resume pause", u"quiet q: failed #3"_s);
