@@ -8,33 +8,30 @@
 #include <QThread>
 
 #include <functional>
-#include <memory>
 
 namespace Desktop {
+
+using namespace Qt::StringLiterals;
 
 // Runs a tool to its end (at most 20 s) and gives what it printed; empty if it failed.
 inline QString tool(const QString& program, const QStringList& args)
 {
     QProcess process;
     process.start(program, args);
-    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        process.kill();
-        process.waitForFinished(2000);
-        return {};
-    }
-    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    const bool ok = process.waitForFinished(20000) &&
+                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!ok)
+        process.kill(), process.waitForFinished(2000);
+    return ok ? QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed() : QString();
 }
 
 inline bool waitUntil(const std::function<bool()>& done, int ms = 10000)
 {
     const QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
+    bool ok = false;
+    while (!(ok = done()) && !deadline.hasExpired())
         QThread::msleep(20);
-    }
-    return true;
+    return ok;
 }
 
 // The player, started for one test and stopped (killed if need be) when it goes.
@@ -51,10 +48,8 @@ public:
     ~Player()
     {
         m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
+        if (!m_process.waitForFinished(5000))
+            m_process.kill(), m_process.waitForFinished(5000);
     }
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
@@ -63,8 +58,7 @@ public:
     // Standard error so far (run-time errors and quiet failures are written there).
     QString errors()
     {
-        m_errors += QString::fromLocal8Bit(m_process.readAllStandardError());
-        return m_errors;
+        return m_errors += QString::fromLocal8Bit(m_process.readAllStandardError());
     }
 
 private:
@@ -72,53 +66,49 @@ private:
     QString m_errors;
 };
 
+inline QString xdotool(const QStringList& args)
+{
+    return tool(u"xdotool"_s, args);
+}
+
 // The first visible window with this exact title, or 0 once 15 s have gone by.
 inline qulonglong window(const QString& title)
 {
     qulonglong id = 0;
     waitUntil(
         [&] {
-            const QString found = tool(QStringLiteral("xdotool"),
-                                       {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                        QStringLiteral("--name"), u'^' + title + u'$'});
-            id = found.section(u'\n', 0, 0).toULongLong();
-            return id != 0;
+            const QString found =
+                xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u'^' + title + u'$'});
+            return (id = found.section(u'\n', 0, 0).toULongLong()) != 0;
         },
         15000);
     return id;
 }
 
-inline QString xdotool(const QStringList& args)
-{
-    return tool(QStringLiteral("xdotool"), args);
-}
-
 inline QString prop(qulonglong window, const QString& name)
 {
-    return tool(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window), name});
+    return tool(u"xprop"_s, {u"-id"_s, QString::number(window), name});
 }
 
 inline qulonglong activeWindow()
 {
-    return xdotool({QStringLiteral("getactivewindow")}).toULongLong();
+    return xdotool({u"getactivewindow"_s}).toULongLong();
 }
 
 // The window's inside size in pixels, as the X server has it.
 inline QSize clientSize(qulonglong window)
 {
-    const QString info =
-        tool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
+    const QString info = tool(u"xwininfo"_s, {u"-id"_s, QString::number(window)});
     const auto value = [&](const QString& key) {
-        const qsizetype at = info.indexOf(key);
-        return at < 0 ? -1 : info.mid(at + key.size()).section(u'\n', 0, 0).trimmed().toInt();
+        return info.section(key, 1).section(u'\n', 0, 0).trimmed().toInt();
     };
-    return {value(QStringLiteral("Width:")), value(QStringLiteral("Height:"))};
+    return {value(u"Width:"_s), value(u"Height:"_s)};
 }
 
 // Real key strokes (XTEST) to whatever window has the keyboard focus.
 inline void key(const QString& keys)
 {
-    xdotool({QStringLiteral("key"), keys});
+    xdotool({u"key"_s, keys});
 }
 
 } // namespace Desktop

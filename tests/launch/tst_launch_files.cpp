@@ -10,10 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#ifdef Q_OS_LINUX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -36,59 +33,53 @@ private Q_SLOTS:
             QVERIFY(dir.mkpath(QFileInfo(name).path()));
             QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
         }
-#ifdef Q_OS_LINUX
         m_notUtf8 = QFile::encodeName(m_dir.path()) + "/bad\xff.mp3";
-        const int fd = ::open(m_notUtf8.constData(), O_CREAT | O_WRONLY, 0644);
-        QVERIFY(fd >= 0 && ::close(fd) == 0);
-#endif
+        std::FILE* file = std::fopen(m_notUtf8.constData(), "wb");
+        QVERIFY(file && std::fclose(file) == 0);
     }
-    void cleanupTestCase()
-    {
-#ifdef Q_OS_LINUX
-        ::unlink(m_notUtf8.constData());
-#endif
-    }
+    void cleanupTestCase() { std::remove(m_notUtf8.constData()); }
 
+    // Each column lists its names with "|" between them; "%1" is the test folder, and the
+    // files found are relative to it.
     void expandFileNames_data()
     {
-        QTest::addColumn<QStringList>("names"); // "%1": the test folder
-        QTest::addColumn<QStringList>("files"); // relative to it
-        QTest::addColumn<QStringList>("problems");
-        QTest::newRow("existing files, any extension, in the order given")
-            << QStringList{u"%1/notes.txt"_s, u"song.mp3"_s, u"notes.txt"_s}
-            << QStringList{u"notes.txt"_s, u"song.mp3"_s, u"notes.txt"_s} << QStringList();
-        QTest::newRow("gone file, empty name: skipped, reported once")
-            << QStringList{u"gone.mp3"_s, u"song.mp3"_s, u""_s, u"gone.mp3"_s}
-            << QStringList{u"song.mp3"_s}
-            << QStringList{u"gone.mp3: no such file or folder"_s, u": no such file or folder"_s};
-        QTest::newRow("folder without sound files")
-            << QStringList{u"quiet"_s} << QStringList()
-            << QStringList{u"quiet: the folder holds no MP3, WAV or AMR files"_s};
-        QTest::newRow("mixed-case extensions in natural order, no hidden files or subfolders")
-            << QStringList{u"mixed"_s}
-            << QStringList{u"mixed/clip.AmR"_s, u"mixed/Track 1.Wav"_s, u"mixed/track 2.mp3"_s,
-                           u"mixed/Track 10.MP3"_s}
-            << QStringList();
+        QTest::addColumn<QString>("names");
+        QTest::addColumn<QString>("files");
+        QTest::addColumn<QString>("problems");
+        const auto row = [](const char* name, const QString& names, const char* files,
+                            const QString& problems) {
+            QTest::newRow(name) << names << QString::fromUtf8(files) << problems;
+        };
+        row("existing files, any extension, in the order given",
+            u"%1/notes.txt|song.mp3|notes.txt"_s, "notes.txt|song.mp3|notes.txt", {});
+        row("gone file, empty name: skipped, reported once", u"gone.mp3|song.mp3||gone.mp3"_s,
+            "song.mp3", u"gone.mp3: no such file or folder|: no such file or folder"_s);
+        row("folder without sound files", u"quiet"_s, "",
+            u"quiet: the folder holds no MP3, WAV or AMR files"_s);
+        row("mixed-case extensions in natural order, no hidden files or subfolders", u"mixed"_s,
+            "mixed/clip.AmR|mixed/Track 1.Wav|mixed/track 2.mp3|mixed/Track 10.MP3", {});
 #ifdef Q_OS_LINUX
-        QTest::newRow("not a file or folder") << QStringList{u"/dev/null"_s} << QStringList()
-                                              << QStringList{u"/dev/null: not a file or folder"_s};
-        QTest::newRow("name not valid UTF-8")
-            << QStringList{QFile::decodeName("bad\xff.mp3")} << QStringList()
-            << QStringList{QFile::decodeName("bad\xff.mp3") +
-                           u": the name is not valid UTF-8, so the file cannot be opened"_s};
+        row("not a file or folder", u"/dev/null"_s, "", u"/dev/null: not a file or folder"_s);
+        const QString notUtf8 = QFile::decodeName("bad\xff.mp3");
+        row("name not valid UTF-8", notUtf8, "",
+            notUtf8 + u": the name is not valid UTF-8, so the file cannot be opened"_s);
 #endif
     }
     void expandFileNames()
     {
-        QFETCH(QStringList, names);
-        QFETCH(QStringList, files);
-        QFETCH(QStringList, problems);
-        for (QString& file : files)
+        const auto list = [](const QString& names) {
+            return names.isEmpty() ? QStringList() : names.split(u'|');
+        };
+        QFETCH(QString, names);
+        QFETCH(QString, files);
+        QFETCH(QString, problems);
+        QStringList paths = list(files);
+        for (QString& file : paths)
             file = QDir::toNativeSeparators(m_dir.filePath(file));
         const Marlet::Launch::PlaylistFiles found = Marlet::Launch::expandFileNames(
-            names.replaceInStrings(u"%1"_s, m_dir.path()), m_dir.path());
-        QCOMPARE(found.files, files);
-        QCOMPARE(found.problems, problems);
+            list(names).replaceInStrings(u"%1"_s, m_dir.path()), m_dir.path());
+        QCOMPARE(found.files, paths);
+        QCOMPARE(found.problems, list(problems));
     }
 
     // Whole, however few; a second player started at the same time leaves the socket to

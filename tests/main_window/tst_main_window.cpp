@@ -1,7 +1,8 @@
-// The main window: its controls, "Show" and "Hide", its handlers and the file dialogs they
-// show. Most cases run on a silent engine whose answers they give by hand; the last plays
-// through the real engine into SDL's disk driver.
+// The main window: its controls, "Show" and "Hide", its handlers, the file dialogs they
+// show and what is dropped on it. Most cases run on a silent engine whose answers they give
+// by hand; the last plays through the real engine into SDL's disk driver.
 
+#include "folder_picker/form2.h"
 #include "forms/runtime_error.h"
 #include "forms/runtime_error_report.h"
 #include "main_window/form1.h"
@@ -30,6 +31,14 @@ class TestMainWindow final : public QObject
     Marlet::Testing::SilentEngine* m_engine = nullptr;
     QTimer m_answerer;                          // every 10 ms, for m_answer
     std::function<void(QFileDialog*)> m_answer; // closes the next file dialog when it shows
+    bool m_refuseResize = false; // the window's next resize is undone, as a busy manager would
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize && std::exchange(m_refuseResize, false))
+            m_form->setFixedSize(static_cast<QResizeEvent*>(event)->oldSize());
+        return false;
+    }
 
     static QStringList words(const QString& text) { return text.split(u' ', Qt::SkipEmptyParts); }
     QWidget* control(const QString& name) const { return m_form->findChild<QWidget*>(name); }
@@ -73,7 +82,12 @@ class TestMainWindow final : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(QFile(m_dir.filePath(u"old.mp3"_s)).open(QIODevice::WriteOnly));
+        QVERIFY(QDir(m_dir.path()).mkpath(u"d"_s));
+        for (QString name : words(u"old.mp3 d/Track_10.mp3 d/track_9.AMR"_s))
+            QVERIFY(QFile(m_dir.filePath(name.replace(u'_', u' '))).open(QIODevice::WriteOnly));
+        QPalette look = QApplication::palette(); // a window face apart from the buttons'
+        look.setColor(QPalette::Window, Qt::darkCyan);
+        QApplication::setPalette(look);
         Marlet::Forms::setRuntimeErrorReportHandler(
             [this](const QString& where, const QString& message) {
                 m_log.append(where + u": "_s + message);
@@ -93,28 +107,32 @@ private Q_SLOTS:
         makeForm(false);
     }
 
-    // As created: each control inside the window above the status bar, and only those drawn
-    // over each other on purpose overlapping, the first of each pair in front. The title
-    // lies over its white shadow; Tab goes from the transport control, which has the focus.
+    // As created: each control inside the window above the status bar (the playlist runs on
+    // below it), and only those drawn over each other on purpose overlapping, the first of
+    // each pair in front. The title lies over its white shadow, the face is the buttons',
+    // none drawn as the default; Tab goes from the transport control, which has the focus.
+    // (The window's title and frame are the desktop test's.)
     void controls()
     {
-        const QStringList names =
-            words(u"Label1 Label2 Label3 mmc Command1 Command2 Command3 Command5 Command4 abt"_s);
+        const QStringList names = words(
+            u"Label1 Label2 Label3 mmc Command1 Command2 Command3 Command5 Command4 abt flist"_s);
         const QStringList texts =
-            u"MARLET|MARLET|List:||Open File|Select Folder|Exit|Hide|Show|*"_s.split(u'|');
+            u"MARLET|MARLET|List:||Open File|Select Folder|Exit|Hide|Show|*|"_s.split(u'|');
         const QStringList inFront = {u"Label1 Label2"_s, u"Command5 Command4"_s, u"sb flist"_s};
         QVERIFY(statusBarDocked()); // already before the window first shows
         QVERIFY(showForm());
-        QCOMPARE(m_form->windowTitle(), u"Quendel's Marlet"_s);
-        QCOMPARE(m_form->windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
-                 Qt::WindowFlags(Qt::WindowCloseButtonHint));
         QVERIFY(statusBarDocked() && !m_form->sb()->isSizeGripEnabled());
-        const QRect above(0, 0, m_form->width(), m_form->sb()->y());
+        QCOMPARE(m_form->grab().toImage().pixelColor(2, 2),
+                 QApplication::palette().color(QPalette::Button));
         for (qsizetype i = 0; i < names.size(); ++i) {
             const QWidget* widget = control(names[i]);
-            QVERIFY2(widget && widget->isVisible() && above.contains(widget->geometry()),
+            const int bottom = names[i] == u"flist"_s ? 9999 : m_form->sb()->y();
+            QVERIFY2(widget && widget->isVisible() &&
+                         QRect(0, 0, m_form->width(), bottom).contains(widget->geometry()),
                      qPrintable(names[i]));
             QCOMPARE(widget->property("text").toString(), texts[i]);
+            const auto* button = qobject_cast<const QPushButton*>(widget);
+            QVERIFY(!button || !button->isDefault());
             for (const QString& other : names) {
                 const bool paired =
                     other == names[i] || !inFront.filter(names[i]).filter(other).isEmpty();
@@ -129,7 +147,6 @@ private Q_SLOTS:
             QVERIFY2(!shared.isEmpty() && (hit == front || front->isAncestorOf(hit)),
                      qPrintable(pair));
         }
-
         QVERIFY(m_form->Label1()->font().bold() && m_form->Label1()->font().italic());
         QCOMPARE(m_form->Label2()->font(), m_form->Label1()->font());
         QCOMPARE(m_form->Label2()->palette().color(QPalette::WindowText), QColor(Qt::white));
@@ -141,6 +158,8 @@ private Q_SLOTS:
         QCOMPARE(order.join(u' '), u"mmc Command1 Command2 flist Command3 Command4 Command5 abt"_s);
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
         QVERIFY(QApplication::focusWidget() == m_form->mmc());
+        m_form->Command2()->click();
+        QVERIFY(m_form->Form2()->window()->isVisible()); // "Select Folder" shows the picker
     }
 
     // "Show" grows the window a pixel a timer tick until the playlist shows above the status
@@ -178,17 +197,32 @@ private Q_SLOTS:
             QCOMPARE(m_form->outerHeightTwips(), height);
         }
         QVERIFY(m_log.isEmpty());
+
+        // A step the manager applies only after the window stopped waiting for it: "Show"
+        // goes on from there. Off screen, only the sizes given here apply.
+        makeForm(false);
+        m_form->setAttribute(Qt::WA_DontShowOnScreen);
+        m_form->show();
+        m_form->installEventFilter(this);
+        m_refuseResize = true;
+        m_form->Command4()->click();
+        QTest::qWait(Form1::resizeAnswerMs + 500);
+        QVERIFY(m_form->outerHeightTwips() == 2715 && !m_form->tim()->isActive());
+        m_form->setFixedHeight(m_form->height() + 1);
+        QTRY_COMPARE_WITH_TIMEOUT(m_form->outerHeightTwips(), 6510, 30000);
     }
 
     // The handlers, as steps of a script over a list. Files: a, w, u (a name with spaces and
-    // non-ASCII letters), g (gone), ~ (a folder); in a list, * marks the selected entry and ^
-    // the keyboard's frame on an unselected one. Steps: load; close (with another window
+    // non-ASCII letters), g (gone), ~ (a folder), d (a folder holding 10 and 9, out of
+    // natural order); in a list, * marks the selected entry and ^ the keyboard's frame on an
+    // unselected one. Steps: load; close (with another window
     // open, logged "closed all" when that one closed too); exit; fail:S (the logged step S
     // throws); playing:F (F is open and playing; the log and status are cleared); open:F
     // ("Open File", choosing F; cancelled without F); record:T:N (the save dialog's type T,
     // N typed; cancelled without N); dblclick:N (on entry N); play and next (requests); end
     // (of what plays); failed (the engine's answer to the last open); fault (one no command
-    // caused); and the engine's states.
+    // caused); drop:F (dragged in and dropped asking to move, logged "copies" for each of the
+    // drag and the drop taken as a copy); and the engine's states.
     void handlers_data()
     {
         QTest::addColumn<QString>("list");
@@ -247,6 +281,11 @@ private Q_SLOTS:
         row("record, extension typed", "", "record:0:take.wav", "FileName=~/take.wav, RECORD", "");
         row("record, cancelled", "", "record:0", "", "");
         row("record, existing", "", "record:0:old", "asked: old.mp3 already exists.", "");
+        // A drop appends the local files and the sound files of folders; the first of them
+        // plays as on a double-click, unless something plays.
+        row("drop", "a", "drop:d", "copies, copies, STOP, FileName=9, OPEN, PLAY", "a 9* 10");
+        row("drop, busy", "a", "playing:a drop:d", "copies, copies", "a 9 10");
+        row("drop, remote", "a", "drop:https://example.org/a.mp3", "refused, refused", "a");
         // clang-format on
     }
     void handlers()
@@ -260,7 +299,10 @@ private Q_SLOTS:
             {u"w"_s, fixture(u"wav_u8_mono_8000.wav"_s)},
             {u"u"_s, fixture(u"tone ñandú Ünïcode – space.mp3"_s)},
             {u"g"_s, fixture(u"gone.mp3"_s)},
-            {u"~"_s, QDir::toNativeSeparators(m_dir.path())}};
+            {u"~"_s, QDir::toNativeSeparators(m_dir.path())},
+            {u"d"_s, QDir::toNativeSeparators(m_dir.filePath(u"d"_s))},
+            {u"9"_s, QDir::toNativeSeparators(m_dir.filePath(u"d/track 9.AMR"_s))},
+            {u"10"_s, QDir::toNativeSeparators(m_dir.filePath(u"d/Track 10.mp3"_s))}};
         const QStringList states = words(u"NotOpen Stopped Playing Recording Seeking Paused"_s);
         QListWidget* flist = m_form->flist();
         for (const QString& entry : words(list)) {
@@ -331,6 +373,19 @@ private Q_SLOTS:
                 m_client->engineFailed(m_engine->lastId - 1, u"bad"_s); // the open
             } else if (word == u"fault"_s) {
                 m_client->engineFault(u"bad"_s);
+            } else if (word == u"drop"_s) {
+                QMimeData data;
+                data.setUrls({QUrl::fromUserInput(file.isEmpty() ? step.section(u':', 1) : file)});
+                const auto actions = Qt::CopyAction | Qt::MoveAction;
+                QDragEnterEvent enter({9, 9}, actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+                QDropEvent drop(QPointF(9, 9), actions, &data, Qt::LeftButton, Qt::ShiftModifier);
+                for (QDropEvent* event : {static_cast<QDropEvent*>(&enter), &drop}) {
+                    QApplication::sendEvent(m_form.get(), event);
+                    const bool copies =
+                        event->isAccepted() && event->dropAction() == Qt::CopyAction;
+                    m_log << (copies ? u"copies"_s : u"refused"_s);
+                }
+                QCoreApplication::processEvents(); // the files are read after the drop
             } else {
                 m_client->engineStateChanged(Marlet::Audio::EngineState(states.indexOf(word)));
             }

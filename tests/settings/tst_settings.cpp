@@ -95,8 +95,9 @@ private Q_SLOTS:
         // Qt does not take a hash line for a comment.
         QTest::newRow("hash line") << QByteArray("# mine\n[Settings]\n") << QString();
         QTest::newRow("control byte") << QByteArray("[Settings]\nLast%20Dir=\x01") << QString();
-        QTest::newRow("a valid store, CRLF")
-            << QByteArray("; mine\r\n\r\n[Settings]\r\nLast%20Dir=/kept\r\n") << u"/kept"_s;
+        QTest::newRow("a key Qt escapes") << QByteArray("[Settings]\nLast/Dir=/x\n") << QString();
+        QTest::newRow("a valid store, CRLF and CR")
+            << QByteArray("; mine\r\n\r\n[Settings]\rLast%20Dir=/kept\r\n") << u"/kept"_s;
     }
     void notAStoreIsLeftAlone()
     {
