@@ -1,6 +1,7 @@
 // Playback: what reaches the device, sample for sample, and how the engine goes from one
-// file to the next and through failures. The device is SDL's "disk" driver, which writes
-// what it plays (32-bit float) to a file.
+// file to the next and through failures: input that is no playable file is refused in true
+// words, never waited on for ever. The device is SDL's "disk" driver, which writes what it
+// plays (32-bit float) to a file.
 
 #include "audio/audio_engine.h"
 #include "support/reference_decode.h"
@@ -9,7 +10,15 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 using Marlet::Audio::AudioEngine;
 using Marlet::Testing::fixture;
@@ -38,15 +47,14 @@ class TestPlayback final : public QObject
                                               : Frames();
     }
     // What the device played since the engine was made, once no more sound comes (the end
-    // is reported while the tail still plays). Ends the engine.
+    // is reported while the tail still plays). Ends the engine, which completes the file.
     Frames deviceOutput()
     {
-        qint64 heard = -1;
-        for (int i = 0; i < 40 && heard != loudSamples(deviceFile()); ++i) {
+        for (qint64 heard = -1, i = 0; i < 40 && heard != loudSamples(deviceFile()); ++i) {
             heard = loudSamples(deviceFile());
             QTest::qWait(500);
         }
-        m_engine.reset(); // closes the device, which completes the file
+        m_engine.reset();
         return deviceFile();
     }
     bool waitFor(const auto& condition) { return QTest::qWaitFor(condition, 20000); }
@@ -60,6 +68,26 @@ class TestPlayback final : public QObject
         qputenv(variable, value);
         m_engine = std::make_unique<AudioEngine>();
     }
+    // Makes at `path` what `kind` names: a named pipe ("fifo"), a "socket", or an MP3 whose
+    // ID3v2 tag claims 256 MB ("huge tag").
+    static bool makeFile(const QString& kind, const QString& path)
+    {
+        QFile mp3(fixture(u"mp3_id3v2.mp3"_s)), out(path);
+        if (kind == u"huge tag"_s)
+            return mp3.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly) &&
+                   out.write(mp3.readAll().replace(6, 4, "\x7f\x7f\x7f\x7f")) > 0;
+#ifdef Q_OS_UNIX
+        const QByteArray name = QFile::encodeName(path);
+        if (kind == u"fifo"_s)
+            return ::mkfifo(name.constData(), 0600) == 0;
+        sockaddr_un address{AF_UNIX, {}};
+        std::strncpy(address.sun_path, name.constData(), sizeof address.sun_path - 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        return ::close(fd) == 0 && bound;
+#endif
+        return false;
+    }
 
 private Q_SLOTS:
     void init()
@@ -68,9 +96,13 @@ private Q_SLOTS:
         // Read by SDL when the engine opens the device.
         qputenv("SDL_AUDIODRIVER", "disk");
         qunsetenv("SDL_DISKAUDIODELAY");
+        qputenv("SDL_DISKAUDIOFILEIN", "/dev/zero"); // silence to record
         remakeEngine("SDL_DISKAUDIOFILE", QFile::encodeName(path(u"device.raw"_s)));
     }
-    void cleanup() { m_engine.reset(); }
+    void cleanup()
+    {
+        m_engine.reset();
+    }
 
     // The file's sound, exactly, in one piece and once: the rest of the output is silent.
     void playsEverySampleOnce_data()
@@ -93,12 +125,11 @@ private Q_SLOTS:
         m_engine->open(fixture(file));
         m_engine->play();
         QVERIFY(waitFor([&] { return ended.count() == 1; }));
-        QCOMPARE(m_engine->state(), State::Stopped);
-        QCOMPARE(m_engine->positionMs(), m_engine->durationMs());
+        QVERIFY(m_engine->state() == State::Stopped &&
+                m_engine->positionMs() == m_engine->durationMs());
         const Frames reference = referenceDecode(fixture(file), rate, channels);
         const Frames played = deviceOutput();
-        QCOMPARE(ended.count(), 1);
-        QCOMPARE(failed.count(), 0);
+        QVERIFY(ended.count() == 1 && failed.isEmpty());
         QVERIFY(!reference.empty() && loudSamples(played) == loudSamples(reference));
         QVERIFY(std::search(played.begin(), played.end(), reference.begin(), reference.end()) !=
                 played.end());
@@ -127,13 +158,11 @@ private Q_SLOTS:
         QVERIFY(waitForState(State::Playing));
         QTest::qWait(100);
         m_engine->stop();
-        QVERIFY(waitForState(State::Stopped));
-        QCOMPARE(m_engine->positionMs(), 0);
-        m_engine->play();
-        QVERIFY(waitFor([&] { return ended.count() == 1; }));
-        m_engine->play();
-        QVERIFY(waitFor([&] { return ended.count() == 2; }));
-
+        QVERIFY(waitForState(State::Stopped) && m_engine->positionMs() == 0);
+        for (const int end : {1, 2}) {
+            m_engine->play();
+            QVERIFY(waitFor([&] { return ended.count() == end; }));
+        }
         using Marlet::Testing::withoutSilentFrames;
         const Frames reference = withoutSilentFrames(referenceDecode(file, 8000, 1), 1);
         const Frames played = withoutSilentFrames(deviceOutput(), 1);
@@ -141,8 +170,8 @@ private Q_SLOTS:
         const qsizetype head = qsizetype(played.size()) - 2 * size;
         QVERIFY2(head > 0 && head < size, qPrintable(QString::number(head)));
         QVERIFY(std::equal(played.begin(), played.begin() + head, reference.begin()));
-        QVERIFY(std::equal(reference.begin(), reference.end(), played.begin() + head));
-        QVERIFY(std::equal(reference.begin(), reference.end(), played.begin() + head + size));
+        for (const qsizetype at : {head, head + size})
+            QVERIFY(std::equal(reference.begin(), reference.end(), played.begin() + at));
     }
 
     void nextFileFollowsWithoutAGap_data()
@@ -217,31 +246,65 @@ private Q_SLOTS:
                  qPrintable(u"%1 of %2 frames heard"_s.arg(heard()).arg(frames)));
     }
 
-    // A file that cannot be opened closes the one before; each failure answers its own
-    // command (that the engine plays on after is shown with every kind of bad input).
-    // Without a device, playing is refused, saying so.
-    void failuresAreReportedAndTheEngineGoesOn()
+    // Refused with the true reason, closing the file open before, and the engine plays a
+    // good file after it; and it ends at once when destroyed right after the command, as at
+    // Exit. A tag ending in "record" records into the path. Each failure answers its own
+    // command.
+    void refusedWithTheTrueReason_data()
     {
+        QTest::addColumn<QString>("path"); // made as the tag says when it starts with "@"
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("text") << fixture(u"text.mp3"_s) << u"Cannot open \""_s;
+        QTest::newRow("huge tag") << u"@huge.mp3"_s << u"tag says it is larger than the file"_s;
+        if (QFileInfo::exists(u"/proc/version"_s)) // says it is empty, and is not
+            QTest::newRow("system file") << u"/proc/version"_s << u"it is not a sound file"_s;
+#ifdef Q_OS_UNIX
+        QTest::newRow("name too long")
+            << fixture(QString(300, u'a') + u".mp3"_s) << u"longer than the system allows"_s;
+        QTest::newRow("fifo") << u"@x.wav"_s << u"not a regular file (a named pipe)"_s;
+        QTest::newRow("socket") << u"@y.mp3"_s << u"not a regular file (a socket)"_s;
+        QTest::newRow("device") << u"/dev/null"_s << u"not a regular file (a device)"_s;
+        QTest::newRow("fifo, record") << u"@z.wav"_s << u"not a regular file (a named pipe)"_s;
+#endif
+    }
+    void refusedWithTheTrueReason()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        const bool record = tag.endsWith(u"record"_s);
+        if (path.startsWith(u'@'))
+            QVERIFY(makeFile(tag.section(u',', 0, 0), path = m_dir->filePath(path.mid(1))));
+        const QDeadlineTimer soon(2000);
+        record ? AudioEngine().record(path) : AudioEngine().open(path);
+        QVERIFY(!soon.hasExpired());
         QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
-        const QString good = fixture(u"amrnb_475.amr"_s);
-        m_engine->open(good);
-        QVERIFY(waitForState(State::Stopped));
-        const auto openId = m_engine->open(fixture(u"text.mp3"_s));
-        const auto playId = m_engine->play();
-        QVERIFY(waitFor([&] { return failed.count() == 2; }));
-        QCOMPARE(failed.at(0).at(0).toULongLong(), openId);
-        QCOMPARE(failed.at(1).at(0).toULongLong(), playId);
-        QString message = failed.at(0).at(1).toString();
-        QVERIFY2(message.startsWith(u"Cannot open \""_s) && message.contains(u"text.mp3"_s),
+        QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
+        m_engine->open(fixture(u"wav_u8_mono_8000.wav"_s));
+        const auto id = record ? m_engine->record(path) : m_engine->open(path);
+        const auto playId = m_engine->play(); // refused too, but after a recording
+        QVERIFY(waitFor([&] { return failed.count() == 2 - record; }));
+        QCOMPARE(failed.at(0).at(0).toULongLong(), id);
+        const QString message = failed.at(0).at(1).toString();
+        QVERIFY2(message.contains(reason) && message.contains(QDir::toNativeSeparators(path)),
                  qPrintable(message));
-        QVERIFY(m_engine->state() == State::NotOpen && m_engine->fileName().isEmpty());
+        QVERIFY(record || (failed.at(1).at(0).toULongLong() == playId &&
+                           m_engine->state() == State::NotOpen && m_engine->fileName().isEmpty()));
+        m_engine->open(fixture(u"wav_u8_mono_8000.wav"_s));
+        m_engine->play();
+        QVERIFY(waitFor([&] { return ended.count() == 1 + record; }));
+        QCOMPARE(failed.count(), 2 - record);
+    }
 
+    // Without a device, opening and playing are refused, saying so.
+    void noDevice()
+    {
         remakeEngine("SDL_AUDIODRIVER", "no-such-driver");
         QSignalSpy refused(m_engine.get(), &AudioEngine::failed);
-        m_engine->open(good);
+        m_engine->open(fixture(u"amrnb_475.amr"_s));
         m_engine->play();
         QVERIFY(waitFor([&] { return refused.count() == 2; }));
-        message = refused.at(0).at(1).toString();
+        const QString message = refused.at(0).at(1).toString();
         QVERIFY2(message.startsWith(u"No sound device"_s), qPrintable(message));
         QCOMPARE(m_engine->state(), State::NotOpen);
     }
