@@ -13,9 +13,9 @@
 #include <QtTest>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <map>
-#include <cstdlib>
 #include <numbers>
 
 #ifdef Q_OS_LINUX
