@@ -122,7 +122,8 @@ private Q_SLOTS:
             m_changed.clear();
             call(parts[0]);
             QTRY_COMPARE(get(u"PlaybackStatus"_s), parts[1]);
-            QCOMPARE(m_form->statusText(), parts[2]);
+            QVERIFY(parts[2].isEmpty() ? m_form->mmc()->Mode() == ModePlaying
+                                       : m_form->statusText() == parts[2]);
             if (parts.size() > 3) {
                 QTest::qWait(200);
                 m_changed.removeDuplicates();
