@@ -34,6 +34,7 @@ class TestPlayback final : public QObject
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<AudioEngine> m_engine;
+    std::unique_ptr<QSignalSpy> m_failed, m_ended; // the engine's
 
     static qint64 loudSamples(const Frames& samples)
     {
@@ -67,7 +68,12 @@ class TestPlayback final : public QObject
         m_engine.reset();
         qputenv(variable, value);
         m_engine = std::make_unique<AudioEngine>();
+        m_failed = std::make_unique<QSignalSpy>(m_engine.get(), &AudioEngine::failed);
+        m_ended = std::make_unique<QSignalSpy>(m_engine.get(), &AudioEngine::endOfMedia);
     }
+    // The cause (a command's id, 0 for none) and the message of the `i`th failure.
+    quint64 cause(int i) const { return m_failed->at(i).at(0).toULongLong(); }
+    QString message(int i) const { return m_failed->at(i).at(1).toString(); }
     // Makes at `path` what `kind` names: a named pipe ("fifo"), a "socket", or an MP3 whose
     // ID3v2 tag claims 256 MB ("huge tag").
     static bool makeFile(const QString& kind, const QString& path)
@@ -120,16 +126,14 @@ private Q_SLOTS:
         QFETCH(QString, file);
         QFETCH(int, rate);
         QFETCH(int, channels);
-        QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
-        QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
         m_engine->open(fixture(file));
         m_engine->play();
-        QVERIFY(waitFor([&] { return ended.count() == 1; }));
+        QVERIFY(waitFor([&] { return m_ended->count() == 1; }));
         QVERIFY(m_engine->state() == State::Stopped &&
                 m_engine->positionMs() == m_engine->durationMs());
         const Frames reference = referenceDecode(fixture(file), rate, channels);
         const Frames played = deviceOutput();
-        QVERIFY(ended.count() == 1 && failed.isEmpty());
+        QVERIFY(m_ended->count() == 1 && m_failed->isEmpty());
         QVERIFY(!reference.empty() && loudSamples(played) == loudSamples(reference));
         QVERIFY(std::search(played.begin(), played.end(), reference.begin(), reference.end()) !=
                 played.end());
@@ -144,7 +148,6 @@ private Q_SLOTS:
     void pauseStopAndPlayAgainLoseNothing()
     {
         const QString file = fixture(u"amrnb_dtx.amr"_s); // 2.0 s, 0.4 s of sound first
-        QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
         m_engine->open(file);
         m_engine->play();
         QVERIFY(waitFor([&] { return loudSamples(deviceFile()) > 0; }));
@@ -161,7 +164,7 @@ private Q_SLOTS:
         QVERIFY(waitForState(State::Stopped) && m_engine->positionMs() == 0);
         for (const int end : {1, 2}) {
             m_engine->play();
-            QVERIFY(waitFor([&] { return ended.count() == end; }));
+            QVERIFY(waitFor([&] { return m_ended->count() == end; }));
         }
         using Marlet::Testing::withoutSilentFrames;
         const Frames reference = withoutSilentFrames(referenceDecode(file, 8000, 1), 1);
@@ -278,34 +281,29 @@ private Q_SLOTS:
         const QDeadlineTimer soon(2000);
         record ? AudioEngine().record(path) : AudioEngine().open(path);
         QVERIFY(!soon.hasExpired());
-        QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
-        QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
         m_engine->open(fixture(u"wav_u8_mono_8000.wav"_s));
         const auto id = record ? m_engine->record(path) : m_engine->open(path);
         const auto playId = m_engine->play(); // refused too, but after a recording
-        QVERIFY(waitFor([&] { return failed.count() == 2 - record; }));
-        QCOMPARE(failed.at(0).at(0).toULongLong(), id);
-        const QString message = failed.at(0).at(1).toString();
-        QVERIFY2(message.contains(reason) && message.contains(QDir::toNativeSeparators(path)),
-                 qPrintable(message));
-        QVERIFY(record || (failed.at(1).at(0).toULongLong() == playId &&
-                           m_engine->state() == State::NotOpen && m_engine->fileName().isEmpty()));
+        QVERIFY(waitFor([&] { return m_failed->count() == 2 - record; }));
+        QVERIFY2(cause(0) == id && message(0).contains(reason) &&
+                     message(0).contains(QDir::toNativeSeparators(path)),
+                 qPrintable(message(0)));
+        QVERIFY(record || (cause(1) == playId && m_engine->state() == State::NotOpen &&
+                           m_engine->fileName().isEmpty()));
         m_engine->open(fixture(u"wav_u8_mono_8000.wav"_s));
         m_engine->play();
-        QVERIFY(waitFor([&] { return ended.count() == 1 + record; }));
-        QCOMPARE(failed.count(), 2 - record);
+        QVERIFY(waitFor([&] { return m_ended->count() == 1 + record; }));
+        QCOMPARE(m_failed->count(), 2 - record);
     }
 
     // Without a device, opening and playing are refused, saying so.
     void noDevice()
     {
         remakeEngine("SDL_AUDIODRIVER", "no-such-driver");
-        QSignalSpy refused(m_engine.get(), &AudioEngine::failed);
         m_engine->open(fixture(u"amrnb_475.amr"_s));
         m_engine->play();
-        QVERIFY(waitFor([&] { return refused.count() == 2; }));
-        const QString message = refused.at(0).at(1).toString();
-        QVERIFY2(message.startsWith(u"No sound device"_s), qPrintable(message));
+        QVERIFY(waitFor([&] { return m_failed->count() == 2; }));
+        QVERIFY2(message(0).startsWith(u"No sound device"_s), qPrintable(message(0)));
         QCOMPARE(m_engine->state(), State::NotOpen);
     }
 
@@ -315,21 +313,18 @@ private Q_SLOTS:
     {
         const QString file = path(u"shrinking.wav"_s);
         QVERIFY(writeToneWav(file, 8000, 8000 * 30, 8192)); // 30 s
-        QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
-        QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
         m_engine->open(file);
         m_engine->play();
         QVERIFY(waitForState(State::Playing));
         const qint64 firstSampleNs = m_engine->firstSampleSteadyNs();
         QVERIFY(firstSampleNs > 0 && QFile::resize(file, 44 + 2 * 8000 * 5)); // 5 s left
-        QVERIFY(waitFor([&] { return failed.count() == 1; }));
-        QCOMPARE(failed.at(0).at(0).toULongLong(), 0ULL);
-        const QString message = failed.at(0).at(1).toString();
-        QVERIFY2(message.contains(u"shrinking.wav"_s) && message.contains(u"past 0:05"_s),
-                 qPrintable(message));
+        QVERIFY(waitFor([&] { return m_failed->count() == 1; }));
+        QVERIFY2(cause(0) == 0 && message(0).contains(u"shrinking.wav"_s) &&
+                     message(0).contains(u"past 0:05"_s),
+                 qPrintable(message(0)));
         QVERIFY(waitForState(State::Stopped));
         QTest::qWait(500);
-        QVERIFY(ended.isEmpty() && failed.count() == 1);
+        QVERIFY(m_ended->isEmpty() && m_failed->count() == 1);
         // Later reads refill the device; its first sample was the one of the play().
         QCOMPARE(m_engine->firstSampleSteadyNs(), firstSampleNs);
     }
