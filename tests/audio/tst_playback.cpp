@@ -74,11 +74,13 @@ class TestPlayback final : public QObject
     // The cause (a command's id, 0 for none) and the message of the `i`th failure.
     quint64 cause(int i) const { return m_failed->at(i).at(0).toULongLong(); }
     QString message(int i) const { return m_failed->at(i).at(1).toString(); }
-    // Makes at `path` what `kind` names: a named pipe ("fifo"), a "socket", or an MP3 whose
-    // ID3v2 tag claims 256 MB ("huge tag").
+    // Makes at `path` what `kind` names: a named pipe ("fifo"), a "socket", a "folder", or an
+    // MP3 whose ID3v2 tag claims 256 MB ("huge tag"); for any other kind, nothing.
     static bool makeFile(const QString& kind, const QString& path)
     {
         QFile mp3(fixture(u"mp3_id3v2.mp3"_s)), out(path);
+        if (kind == u"folder"_s)
+            return QDir().mkdir(path);
         if (kind == u"huge tag"_s)
             return mp3.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly) &&
                    out.write(mp3.readAll().replace(6, 4, "\x7f\x7f\x7f\x7f")) > 0;
@@ -86,13 +88,15 @@ class TestPlayback final : public QObject
         const QByteArray name = QFile::encodeName(path);
         if (kind == u"fifo"_s)
             return ::mkfifo(name.constData(), 0600) == 0;
+        if (kind != u"socket"_s)
+            return true;
         sockaddr_un address{AF_UNIX, {}};
         std::strncpy(address.sun_path, name.constData(), sizeof address.sun_path - 1);
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         return ::close(fd) == 0 && bound;
 #endif
-        return false;
+        return kind != u"fifo"_s && kind != u"socket"_s;
     }
 
 private Q_SLOTS:
@@ -251,8 +255,8 @@ private Q_SLOTS:
 
     // Refused with the true reason, closing the file open before, and the engine plays a
     // good file after it; and it ends at once when destroyed right after the command, as at
-    // Exit. A tag ending in "record" records into the path. Each failure answers its own
-    // command.
+    // Exit. A tag ending in "record" records into the path; a name that cannot be recorded to
+    // is refused, naming it, and nothing changes. Each failure answers its own command.
     void refusedWithTheTrueReason_data()
     {
         QTest::addColumn<QString>("path"); // made as the tag says when it starts with "@"
@@ -269,6 +273,10 @@ private Q_SLOTS:
         QTest::newRow("device") << u"/dev/null"_s << u"not a regular file (a device)"_s;
         QTest::newRow("fifo, record") << u"@z.wav"_s << u"not a regular file (a named pipe)"_s;
 #endif
+        QTest::newRow("ogg, record") << u"@take.ogg"_s << QString();
+        QTest::newRow("no name, record") << QString() << QString();
+        QTest::newRow("missing folder, record") << u"@nowhere/take.mp3"_s << QString();
+        QTest::newRow("folder, record") << u"@folder.wav"_s << QString();
     }
     void refusedWithTheTrueReason()
     {
@@ -276,8 +284,10 @@ private Q_SLOTS:
         QFETCH(QString, reason);
         const QString tag = QString::fromLatin1(QTest::currentDataTag());
         const bool record = tag.endsWith(u"record"_s);
-        if (path.startsWith(u'@'))
-            QVERIFY(makeFile(tag.section(u',', 0, 0), path = m_dir->filePath(path.mid(1))));
+        const QDir folder(m_dir->filePath(u"in"_s)); // what is made, and nothing else
+        if (path.startsWith(u'@') && folder.mkpath(u"."_s))
+            QVERIFY(makeFile(tag.section(u',', 0, 0), path = folder.filePath(path.mid(1))));
+        const QStringList entries = folder.entryList(QDir::AllEntries | QDir::System);
         const QDeadlineTimer soon(2000);
         record ? AudioEngine().record(path) : AudioEngine().open(path);
         QVERIFY(!soon.hasExpired());
@@ -288,6 +298,7 @@ private Q_SLOTS:
         QVERIFY2(cause(0) == id && message(0).contains(reason) &&
                      message(0).contains(QDir::toNativeSeparators(path)),
                  qPrintable(message(0)));
+        QCOMPARE(folder.entryList(QDir::AllEntries | QDir::System), entries);
         QVERIFY(record || (cause(1) == playId && m_engine->state() == State::NotOpen &&
                            m_engine->fileName().isEmpty()));
         m_engine->open(fixture(u"wav_u8_mono_8000.wav"_s));

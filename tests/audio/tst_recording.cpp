@@ -224,34 +224,6 @@ private Q_SLOTS:
         verifyTake(file, saved.at(0).at(2).toLongLong());
     }
 
-    // A name that cannot be recorded to is refused, naming it, and nothing changes.
-    void refusedNames_data()
-    {
-        QTest::addColumn<QString>("name");
-        for (const QString& name :
-             {u"take.ogg"_s, QString(), u"nowhere/take.mp3"_s, u"folder.wav"_s})
-            QTest::newRow(name.isEmpty() ? "no name" : qPrintable(name)) << name;
-    }
-    void refusedNames()
-    {
-        QFETCH(QString, name);
-        QTemporaryDir dir;
-        const QString file = name.isEmpty() ? QString() : dir.filePath(name);
-        QVERIFY(!name.startsWith(u"folder"_s) || QDir(dir.path()).mkdir(name));
-        const QStringList entriesBefore = QDir(dir.path()).entryList();
-        AudioEngine engine;
-        QSignalSpy saved(&engine, &AudioEngine::recordingSaved);
-        QSignalSpy failed(&engine, &AudioEngine::failed);
-        const QString opened = Marlet::Testing::fixture(u"wav_s16_stereo_44100.wav"_s);
-        engine.open(opened); // and then refused, in that order
-        engine.record(file);
-        QVERIFY(waitFor([&] { return failed.count() == 1; }));
-        const QString message = failed.at(0).at(1).toString();
-        QVERIFY2(message.contains(QDir::toNativeSeparators(file)), qPrintable(message));
-        QVERIFY(engine.state() == State::Stopped && engine.fileName() == opened);
-        QVERIFY(saved.isEmpty() && QDir(dir.path()).entryList() == entriesBefore);
-    }
-
     // A recording that cannot go on ends by itself, saved, with one fault (answering no
     // command) that names the file and why. A write that fails (the disk is full) leaves what
     // fitted, a valid file of the length reported; so does the write of a pause, and the
