@@ -253,6 +253,22 @@ private Q_SLOTS:
                  qPrintable(u"%1 of %2 frames heard"_s.arg(heard()).arg(frames)));
     }
 
+    // A device that stops taking sound while a file of a higher rate waits to reopen it is
+    // given up within its grace, saying so, not waited on.
+    void stalledDeviceIsGivenUp()
+    {
+        remakeEngine("SDL_DISKAUDIODELAY", "3000"); // ms per device period, which lasts 186 ms
+        QVERIFY(writeToneWav(path(u"1.wav"_s), 22050, 6615, 8192) && // 0.3 s
+                writeToneWav(path(u"2.wav"_s), 44100, 22050, 8192));
+        connect(m_engine.get(), &AudioEngine::endOfMedia, this,
+                [&] { m_engine->openNext(path(u"2.wav"_s)); });
+        m_engine->open(path(u"1.wav"_s));
+        m_engine->play();
+        QVERIFY(QTest::qWaitFor([&] { return m_failed->count() == 2; }, 10000));
+        QVERIFY2(message(1).contains(u"the sound device stopped playing"_s),
+                 qPrintable(message(1)));
+    }
+
     // Refused with the true reason, closing the file open before, and the engine plays a
     // good file after it; and it ends at once when destroyed right after the command, as at
     // Exit. A tag ending in "record" records into the path; a name that cannot be recorded to
