@@ -2,6 +2,7 @@
 // plays, what the player prints, how long a later launch lasts.
 
 #include "desktop/desktop_rig.h"
+#include "support/reference_decode.h"
 #include "support/tone_files.h"
 
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QTest>
 
 #include <cmath>
-#include <cstring>
 
 using namespace Desktop;
 using namespace Qt::StringLiterals;
@@ -44,10 +44,9 @@ public:
             QFile file(m_dir.filePath(u"heard"_s));
             const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : "";
             QList<int> heard;
-            for (qsizetype at = 0, run = 0, level = -1; at + 4 <= bytes.size(); at += 4) {
-                float quarters = 0;
-                std::memcpy(&quarters, bytes.constData() + at, 4);
-                quarters *= 4;
+            qsizetype run = 0, level = -1;
+            for (const float sample : Marlet::Testing::floatsFrom(bytes)) {
+                const float quarters = sample * 4;
                 const long now =
                     std::abs(quarters - std::round(quarters)) < 0.08f ? std::lround(quarters) : -1;
                 run = now == level ? run + 1 : 1;

@@ -47,13 +47,11 @@ private Q_SLOTS:
     {
         QListWidget list;
         list.resize(400, 200);
-        QStringList read;
-        QSet<QThread*> threads;
+        QStringList read; // each path read, marked when read on this thread
         QMutex mutex;
         new PlaylistTips(&list, [&](const QString& path) {
             const QMutexLocker lock(&mutex);
-            read << path;
-            threads << QThread::currentThread();
+            read << (QThread::currentThread() == list.thread() ? u"here: "_s : QString()) + path;
             return TrackTags{u"Title of "_s + QFileInfo(path).fileName(), {}, {}, -1};
         });
         for (int i = 0; i < 1000; ++i)
@@ -80,7 +78,6 @@ private Q_SLOTS:
         QTRY_COMPARE(QToolTip::text(), u"Title of 0.mp3"_s);
         const QMutexLocker lock(&mutex);
         QCOMPARE(read, (QStringList{u"/m/0.mp3"_s, u"/m/real.mp3"_s}));
-        QVERIFY(!threads.contains(QThread::currentThread()));
     }
 };
 
