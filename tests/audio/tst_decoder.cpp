@@ -28,6 +28,8 @@ class TestDecoder final : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_dir;
+
 private Q_SLOTS:
     // The tag names the fixture. A converted row asks for `rate` and `channels` instead of
     // the file's own.
@@ -142,6 +144,11 @@ private Q_SLOTS:
         QTest::newRow("text") << fixture(u"text.mp3"_s) << u"not a sound file"_s;
         QTest::newRow("corrupt") << fixture(u"corrupt.mp3"_s) << u"damaged"_s;
         QTest::newRow("no name") << QString() << u"no file was named"_s;
+        // A tag that ends just where the file does is no damage.
+        QFile tagOnly(m_dir.filePath(u"tag only.mp3"_s));
+        QVERIFY(tagOnly.open(QIODevice::WriteOnly) &&
+                tagOnly.write(QByteArray("ID3\4\0\0\0\0\0\x10", 10) + QByteArray(16, '\0')) == 26);
+        QTest::newRow("only a tag") << tagOnly.fileName() << u"no sound could be decoded"_s;
     }
     void refusesWithReason()
     {
