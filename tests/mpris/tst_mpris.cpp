@@ -48,6 +48,7 @@ private:
     std::optional<QDBusConnection> m_client;
     QStringList m_changed; // the properties PropertiesChanged named since the last step
     QList<qlonglong> m_seeked;
+    int m_quits = 0; // the program's quit hook, called
 
     QString file(const char* name) const { return m_dir.filePath(QLatin1StringView(name)); }
     // The service answers on this thread: the call lets it.
@@ -82,8 +83,8 @@ private Q_SLOTS:
         m_form = std::make_unique<Form1>();
         m_form->Form_Load();
         const auto append = [this](const QStringList& names) { m_form->appendDropped(names); };
-        m_service = std::make_unique<MprisService>(m_form->mmc(),
-                                                   Marlet::Mpris::ProgramHooks{{}, {}, append});
+        m_service = std::make_unique<MprisService>(
+            m_form->mmc(), Marlet::Mpris::ProgramHooks{{}, [this] { ++m_quits; }, append});
         QVERIFY(m_service->publish(QDBusConnection::connectToBus(address, u"service"_s)));
         // QDBusConnection names slots only as text.
         QVERIFY(
@@ -110,10 +111,12 @@ private Q_SLOTS:
             "PlayPause|Playing||PlaybackStatus",
             "PlayPause|Paused|Pauseed|PlaybackStatus",
             "Play|Playing||PlaybackStatus", // resumes
+            "Play|Playing||",
             "Stop|Stopped|Stoped|CanPause PlaybackStatus",
             "PlayPause|Playing||CanPause PlaybackStatus",
             "Next|Playing|",
         };
+        m_seeked.clear();
         m_form->appendFiles({file("a.wav"), file("b.wav")}, Form1::StartPlaying::Now);
         QTRY_COMPARE(get(u"PlaybackStatus"_s), u"Playing"_s);
         QTest::qWait(200);
@@ -131,7 +134,7 @@ private Q_SLOTS:
                 QCOMPARE(m_changed.join(u' '), parts[3]);
             }
         }
-        QVERIFY(m_changed.contains(u"Metadata"_s));
+        QVERIFY(m_changed.contains(u"Metadata"_s) && m_seeked.isEmpty()); // no seek: no Seeked
         QCOMPARE(title(), u"b"_s);
         QCOMPARE(m_form->flist()->currentRow(), 1);
     }
@@ -150,8 +153,26 @@ private Q_SLOTS:
         call(u"SetPosition"_s, {track.value(u"mpris:trackid"_s), qlonglong(10'000'000)});
         QTRY_COMPARE(m_seeked.size(), 1);
         QVERIFY(m_seeked[0] >= 10'000'000 && m_seeked[0] < 11'000'000);
+        call(u"Seek"_s, {qlonglong(2'000'000)});
+        QTRY_COMPARE(m_seeked.size(), 2);
+        QVERIFY(m_seeked[1] >= 12'000'000 && m_seeked[1] < 13'000'000 && title() == u"b"_s);
         call(u"Seek"_s, {qlonglong(30'000'000)});
         QTRY_COMPARE(title(), u"c"_s);
+    }
+
+    // What the tags say, read off this thread; the rest is left out. Quit is passed on.
+    void tagsAndQuit()
+    {
+        call(u"OpenUri"_s,
+             {QUrl::fromLocalFile(QStringLiteral(MARLET_TEST_DATA_DIR "/mp3_id3v1.mp3"))
+                  .toString()});
+        QTRY_COMPARE(m_form->flist()->count(), 4);
+        call(u"Next"_s);
+        QTRY_COMPARE(title(), u"Tone Title"_s);
+        QCOMPARE(metadata().value(u"xesam:artist"_s).toStringList(), QStringList{u"Tone Artist"_s});
+        QCOMPARE(metadata().value(u"xesam:album"_s).toString(), u"Tone Album"_s);
+        call(u"Quit"_s, {}, u"org.mpris.MediaPlayer2"_s);
+        QTRY_COMPARE(m_quits, 1);
     }
 };
 
