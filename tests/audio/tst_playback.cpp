@@ -1,6 +1,7 @@
 // Playback: what reaches the device, sample for sample, and how the engine goes from one
-// file to the next and through failures. The device is SDL's "disk" driver, which writes
-// what it plays (32-bit float) to a file.
+// file to the next and through failures: input that is no playable file is refused in true
+// words, never waited on for ever. The device is SDL's "disk" driver, which writes what it
+// plays (32-bit float) to a file.
 
 #include "audio/audio_engine.h"
 #include "support/reference_decode.h"
@@ -9,7 +10,15 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 using Marlet::Audio::AudioEngine;
 using Marlet::Testing::fixture;
@@ -25,6 +34,7 @@ class TestPlayback final : public QObject
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<AudioEngine> m_engine;
+    std::unique_ptr<QSignalSpy> m_failed, m_ended; // the engine's
 
     static qint64 loudSamples(const Frames& samples)
     {
@@ -38,15 +48,14 @@ class TestPlayback final : public QObject
                                               : Frames();
     }
     // What the device played since the engine was made, once no more sound comes (the end
-    // is reported while the tail still plays). Ends the engine.
+    // is reported while the tail still plays). Ends the engine, which completes the file.
     Frames deviceOutput()
     {
-        qint64 heard = -1;
-        for (int i = 0; i < 40 && heard != loudSamples(deviceFile()); ++i) {
+        for (qint64 heard = -1, i = 0; i < 40 && heard != loudSamples(deviceFile()); ++i) {
             heard = loudSamples(deviceFile());
             QTest::qWait(500);
         }
-        m_engine.reset(); // closes the device, which completes the file
+        m_engine.reset();
         return deviceFile();
     }
     bool waitFor(const auto& condition) { return QTest::qWaitFor(condition, 20000); }
@@ -59,6 +68,35 @@ class TestPlayback final : public QObject
         m_engine.reset();
         qputenv(variable, value);
         m_engine = std::make_unique<AudioEngine>();
+        m_failed = std::make_unique<QSignalSpy>(m_engine.get(), &AudioEngine::failed);
+        m_ended = std::make_unique<QSignalSpy>(m_engine.get(), &AudioEngine::endOfMedia);
+    }
+    // The cause (a command's id, 0 for none) and the message of the `i`th failure.
+    quint64 cause(int i) const { return m_failed->at(i).at(0).toULongLong(); }
+    QString message(int i) const { return m_failed->at(i).at(1).toString(); }
+    // Makes at `path` what `kind` names: a named pipe ("fifo"), a "socket", a "folder", or an
+    // MP3 whose ID3v2 tag claims 256 MB ("huge tag"); for any other kind, nothing.
+    static bool makeFile(const QString& kind, const QString& path)
+    {
+        QFile mp3(fixture(u"mp3_id3v2.mp3"_s)), out(path);
+        if (kind == u"folder"_s)
+            return QDir().mkdir(path);
+        if (kind == u"huge tag"_s)
+            return mp3.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly) &&
+                   out.write(mp3.readAll().replace(6, 4, "\x7f\x7f\x7f\x7f")) > 0;
+#ifdef Q_OS_UNIX
+        const QByteArray name = QFile::encodeName(path);
+        if (kind == u"fifo"_s)
+            return ::mkfifo(name.constData(), 0600) == 0;
+        if (kind != u"socket"_s)
+            return true;
+        sockaddr_un address{AF_UNIX, {}};
+        std::strncpy(address.sun_path, name.constData(), sizeof address.sun_path - 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        return ::close(fd) == 0 && bound;
+#endif
+        return kind != u"fifo"_s && kind != u"socket"_s;
     }
 
 private Q_SLOTS:
@@ -68,9 +106,13 @@ private Q_SLOTS:
         // Read by SDL when the engine opens the device.
         qputenv("SDL_AUDIODRIVER", "disk");
         qunsetenv("SDL_DISKAUDIODELAY");
+        qputenv("SDL_DISKAUDIOFILEIN", "/dev/zero"); // silence to record
         remakeEngine("SDL_DISKAUDIOFILE", QFile::encodeName(path(u"device.raw"_s)));
     }
-    void cleanup() { m_engine.reset(); }
+    void cleanup()
+    {
+        m_engine.reset();
+    }
 
     // The file's sound, exactly, in one piece and once: the rest of the output is silent.
     void playsEverySampleOnce_data()
@@ -88,17 +130,14 @@ private Q_SLOTS:
         QFETCH(QString, file);
         QFETCH(int, rate);
         QFETCH(int, channels);
-        QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
-        QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
         m_engine->open(fixture(file));
         m_engine->play();
-        QVERIFY(waitFor([&] { return ended.count() == 1; }));
-        QCOMPARE(m_engine->state(), State::Stopped);
-        QCOMPARE(m_engine->positionMs(), m_engine->durationMs());
+        QVERIFY(waitFor([&] { return m_ended->count() == 1; }));
+        QVERIFY(m_engine->state() == State::Stopped &&
+                m_engine->positionMs() == m_engine->durationMs());
         const Frames reference = referenceDecode(fixture(file), rate, channels);
         const Frames played = deviceOutput();
-        QCOMPARE(ended.count(), 1);
-        QCOMPARE(failed.count(), 0);
+        QVERIFY(m_ended->count() == 1 && m_failed->isEmpty());
         QVERIFY(!reference.empty() && loudSamples(played) == loudSamples(reference));
         QVERIFY(std::search(played.begin(), played.end(), reference.begin(), reference.end()) !=
                 played.end());
@@ -113,7 +152,6 @@ private Q_SLOTS:
     void pauseStopAndPlayAgainLoseNothing()
     {
         const QString file = fixture(u"amrnb_dtx.amr"_s); // 2.0 s, 0.4 s of sound first
-        QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
         m_engine->open(file);
         m_engine->play();
         QVERIFY(waitFor([&] { return loudSamples(deviceFile()) > 0; }));
@@ -127,13 +165,11 @@ private Q_SLOTS:
         QVERIFY(waitForState(State::Playing));
         QTest::qWait(100);
         m_engine->stop();
-        QVERIFY(waitForState(State::Stopped));
-        QCOMPARE(m_engine->positionMs(), 0);
-        m_engine->play();
-        QVERIFY(waitFor([&] { return ended.count() == 1; }));
-        m_engine->play();
-        QVERIFY(waitFor([&] { return ended.count() == 2; }));
-
+        QVERIFY(waitForState(State::Stopped) && m_engine->positionMs() == 0);
+        for (const int end : {1, 2}) {
+            m_engine->play();
+            QVERIFY(waitFor([&] { return m_ended->count() == end; }));
+        }
         using Marlet::Testing::withoutSilentFrames;
         const Frames reference = withoutSilentFrames(referenceDecode(file, 8000, 1), 1);
         const Frames played = withoutSilentFrames(deviceOutput(), 1);
@@ -141,8 +177,8 @@ private Q_SLOTS:
         const qsizetype head = qsizetype(played.size()) - 2 * size;
         QVERIFY2(head > 0 && head < size, qPrintable(QString::number(head)));
         QVERIFY(std::equal(played.begin(), played.begin() + head, reference.begin()));
-        QVERIFY(std::equal(reference.begin(), reference.end(), played.begin() + head));
-        QVERIFY(std::equal(reference.begin(), reference.end(), played.begin() + head + size));
+        for (const qsizetype at : {head, head + size})
+            QVERIFY(std::equal(reference.begin(), reference.end(), played.begin() + at));
     }
 
     void nextFileFollowsWithoutAGap_data()
@@ -217,32 +253,84 @@ private Q_SLOTS:
                  qPrintable(u"%1 of %2 frames heard"_s.arg(heard()).arg(frames)));
     }
 
-    // A file that cannot be opened closes the one before; each failure answers its own
-    // command (that the engine plays on after is shown with every kind of bad input).
-    // Without a device, playing is refused, saying so.
-    void failuresAreReportedAndTheEngineGoesOn()
+    // A device that stops taking sound while a file of a higher rate waits to reopen it is
+    // given up within its grace, saying so, not waited on.
+    void stalledDeviceIsGivenUp()
     {
-        QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
-        const QString good = fixture(u"amrnb_475.amr"_s);
-        m_engine->open(good);
-        QVERIFY(waitForState(State::Stopped));
-        const auto openId = m_engine->open(fixture(u"text.mp3"_s));
-        const auto playId = m_engine->play();
-        QVERIFY(waitFor([&] { return failed.count() == 2; }));
-        QCOMPARE(failed.at(0).at(0).toULongLong(), openId);
-        QCOMPARE(failed.at(1).at(0).toULongLong(), playId);
-        QString message = failed.at(0).at(1).toString();
-        QVERIFY2(message.startsWith(u"Cannot open \""_s) && message.contains(u"text.mp3"_s),
-                 qPrintable(message));
-        QVERIFY(m_engine->state() == State::NotOpen && m_engine->fileName().isEmpty());
-
-        remakeEngine("SDL_AUDIODRIVER", "no-such-driver");
-        QSignalSpy refused(m_engine.get(), &AudioEngine::failed);
-        m_engine->open(good);
+        remakeEngine("SDL_DISKAUDIODELAY", "3000"); // ms per device period, which lasts 186 ms
+        QVERIFY(writeToneWav(path(u"1.wav"_s), 22050, 6615, 8192) && // 0.3 s
+                writeToneWav(path(u"2.wav"_s), 44100, 22050, 8192));
+        connect(m_engine.get(), &AudioEngine::endOfMedia, this,
+                [&] { m_engine->openNext(path(u"2.wav"_s)); });
+        m_engine->open(path(u"1.wav"_s));
         m_engine->play();
-        QVERIFY(waitFor([&] { return refused.count() == 2; }));
-        message = refused.at(0).at(1).toString();
-        QVERIFY2(message.startsWith(u"No sound device"_s), qPrintable(message));
+        QVERIFY(QTest::qWaitFor([&] { return m_failed->count() == 2; }, 10000));
+        QVERIFY2(message(1).contains(u"the sound device stopped playing"_s),
+                 qPrintable(message(1)));
+    }
+
+    // Refused with the true reason, closing the file open before, and the engine plays a
+    // good file after it; and it ends at once when destroyed right after the command, as at
+    // Exit. A tag ending in "record" records into the path; a name that cannot be recorded to
+    // is refused, naming it, and nothing changes. Each failure answers its own command.
+    void refusedWithTheTrueReason_data()
+    {
+        QTest::addColumn<QString>("path"); // made as the tag says when it starts with "@"
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("text") << fixture(u"text.mp3"_s) << u"Cannot open \""_s;
+        QTest::newRow("huge tag") << u"@huge.mp3"_s << u"tag says it is larger than the file"_s;
+        if (QFileInfo::exists(u"/proc/version"_s)) // says it is empty, and is not
+            QTest::newRow("system file") << u"/proc/version"_s << u"it is not a sound file"_s;
+#ifdef Q_OS_UNIX
+        QTest::newRow("name too long")
+            << fixture(QString(300, u'a') + u".mp3"_s) << u"longer than the system allows"_s;
+        QTest::newRow("fifo") << u"@x.wav"_s << u"not a regular file (a named pipe)"_s;
+        QTest::newRow("socket") << u"@y.mp3"_s << u"not a regular file (a socket)"_s;
+        QTest::newRow("device") << u"/dev/null"_s << u"not a regular file (a device)"_s;
+        QTest::newRow("fifo, record") << u"@z.wav"_s << u"not a regular file (a named pipe)"_s;
+#endif
+        QTest::newRow("ogg, record") << u"@take.ogg"_s << QString();
+        QTest::newRow("no name, record") << QString() << QString();
+        QTest::newRow("missing folder, record") << u"@nowhere/take.mp3"_s << QString();
+        QTest::newRow("folder, record") << u"@folder.wav"_s << QString();
+    }
+    void refusedWithTheTrueReason()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        const bool record = tag.endsWith(u"record"_s);
+        const QDir folder(m_dir->filePath(u"in"_s)); // what is made, and nothing else
+        if (path.startsWith(u'@') && folder.mkpath(u"."_s))
+            QVERIFY(makeFile(tag.section(u',', 0, 0), path = folder.filePath(path.mid(1))));
+        const QStringList entries = folder.entryList(QDir::AllEntries | QDir::System);
+        const QDeadlineTimer soon(2000);
+        record ? AudioEngine().record(path) : AudioEngine().open(path);
+        QVERIFY(!soon.hasExpired());
+        m_engine->open(fixture(u"wav_u8_mono_8000.wav"_s));
+        const auto id = record ? m_engine->record(path) : m_engine->open(path);
+        const auto playId = m_engine->play(); // refused too, but after a recording
+        QVERIFY(waitFor([&] { return m_failed->count() == 2 - record; }));
+        QVERIFY2(cause(0) == id && message(0).contains(reason) &&
+                     message(0).contains(QDir::toNativeSeparators(path)),
+                 qPrintable(message(0)));
+        QCOMPARE(folder.entryList(QDir::AllEntries | QDir::System), entries);
+        QVERIFY(record || (cause(1) == playId && m_engine->state() == State::NotOpen &&
+                           m_engine->fileName().isEmpty()));
+        m_engine->open(fixture(u"wav_u8_mono_8000.wav"_s));
+        m_engine->play();
+        QVERIFY(waitFor([&] { return m_ended->count() == 1 + record; }));
+        QCOMPARE(m_failed->count(), 2 - record);
+    }
+
+    // Without a device, opening and playing are refused, saying so.
+    void noDevice()
+    {
+        remakeEngine("SDL_AUDIODRIVER", "no-such-driver");
+        m_engine->open(fixture(u"amrnb_475.amr"_s));
+        m_engine->play();
+        QVERIFY(waitFor([&] { return m_failed->count() == 2; }));
+        QVERIFY2(message(0).startsWith(u"No sound device"_s), qPrintable(message(0)));
         QCOMPARE(m_engine->state(), State::NotOpen);
     }
 
@@ -252,21 +340,18 @@ private Q_SLOTS:
     {
         const QString file = path(u"shrinking.wav"_s);
         QVERIFY(writeToneWav(file, 8000, 8000 * 30, 8192)); // 30 s
-        QSignalSpy failed(m_engine.get(), &AudioEngine::failed);
-        QSignalSpy ended(m_engine.get(), &AudioEngine::endOfMedia);
         m_engine->open(file);
         m_engine->play();
         QVERIFY(waitForState(State::Playing));
         const qint64 firstSampleNs = m_engine->firstSampleSteadyNs();
         QVERIFY(firstSampleNs > 0 && QFile::resize(file, 44 + 2 * 8000 * 5)); // 5 s left
-        QVERIFY(waitFor([&] { return failed.count() == 1; }));
-        QCOMPARE(failed.at(0).at(0).toULongLong(), 0ULL);
-        const QString message = failed.at(0).at(1).toString();
-        QVERIFY2(message.contains(u"shrinking.wav"_s) && message.contains(u"past 0:05"_s),
-                 qPrintable(message));
+        QVERIFY(waitFor([&] { return m_failed->count() == 1; }));
+        QVERIFY2(cause(0) == 0 && message(0).contains(u"shrinking.wav"_s) &&
+                     message(0).contains(u"past 0:05"_s),
+                 qPrintable(message(0)));
         QVERIFY(waitForState(State::Stopped));
         QTest::qWait(500);
-        QVERIFY(ended.isEmpty() && failed.count() == 1);
+        QVERIFY(m_ended->isEmpty() && m_failed->count() == 1);
         // Later reads refill the device; its first sample was the one of the play().
         QCOMPARE(m_engine->firstSampleSteadyNs(), firstSampleNs);
     }

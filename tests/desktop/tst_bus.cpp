@@ -47,16 +47,10 @@ private Q_SLOTS:
         const auto playerctl = [](const QString& words) {
             return tool(u"playerctl"_s, QStringList{u"-p"_s, u"marlet"_s} + words.split(u' '));
         };
-        const QStringList steps = {
-            u"pause|status|Paused"_s,
-            u"play|status|Playing"_s,
-            u"position 5|position|5"_s,
-            u"previous|position|0"_s,
-            u"next|metadata xesam:title|b"_s,
-            u"stop|status|Stopped"_s,
-            u"play|metadata mpris:length|20000000"_s,
-        };
-        for (const QString& step : steps) {
+        for (const QString& step :
+             {u"pause|status|Paused"_s, u"play|status|Playing"_s, u"position 5|position|5"_s,
+              u"previous|position|0"_s, u"next|metadata xesam:title|b"_s, u"stop|status|Stopped"_s,
+              u"play|metadata mpris:length|20000000"_s}) {
             const QStringList parts = step.split(u'|');
             playerctl(parts[0]);
             const auto readsBack = [&] { // positions in whole seconds
@@ -65,9 +59,9 @@ private Q_SLOTS:
             QVERIFY2(waitUntil(readsBack), qPrintable(step + u": "_s + playerctl(parts[1])));
         }
         QCOMPARE(root->call(u"Quit"_s).type(), QDBusMessage::ReplyMessage);
-        QVERIFY(player.process().waitForFinished(10000));
-        QCOMPARE(player.process().exitStatus(), QProcess::NormalExit);
-        QCOMPARE(player.process().exitCode(), 0);
+        QVERIFY(player.process().waitForFinished(10000) &&
+                player.process().exitStatus() == QProcess::NormalExit &&
+                player.process().exitCode() == 0);
     }
 
     void withoutBus()
