@@ -5,6 +5,7 @@
 #include "forms/runtime_error.h"
 #include "forms/runtime_error_report.h"
 #include "launch/playlist_files.h"
+#include "main_window/playlist_tips.h"
 
 #include <QDebug>
 #include <QDropEvent>
@@ -220,12 +221,7 @@ void Form1::setFlistListIndex(int index)
 QString Form1::flistText() const
 {
     const int index = flistListIndex();
-    if (index < 0)
-        return {};
-    // Entries from the folder picker keep the path apart from the text shown.
-    const QListWidgetItem* entry = m_flist->item(index);
-    const QVariant path = entry->data(Qt::UserRole);
-    return path.isValid() ? path.toString() : entry->text();
+    return index < 0 ? QString() : PlaylistTips::pathOf(m_flist->item(index));
 }
 
 } // namespace Marlet::MainWindow

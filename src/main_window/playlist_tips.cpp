@@ -41,7 +41,6 @@ QString PlaylistTips::tipText(const QString& path, const Audio::TrackTags& tags)
 
 QString PlaylistTips::pathOf(const QListWidgetItem* entry)
 {
-    // Entries from the folder picker keep the path apart from the text shown.
     const QVariant path = entry->data(Qt::UserRole);
     return path.isValid() ? path.toString() : entry->text();
 }

@@ -34,11 +34,14 @@ public:
     // when known.
     static QString tipText(const QString& path, const Audio::TrackTags& tags);
 
+    // The path of the file a playlist entry names: entries from the folder picker keep it
+    // apart from the text shown.
+    static QString pathOf(const QListWidgetItem* entry);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    static QString pathOf(const QListWidgetItem* entry);
     void tagsRead(const QString& path, const Audio::TrackTags& tags);
 
     QListWidget* m_list;
