@@ -50,7 +50,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("plan");
         QTest::addColumn<QString>("reporting"); // the statements it ran, then the report
         QTest::newRow("none fails") << u"ooo"_s << u"ooo"_s;
-        QTest::newRow("first fails") << u"eoo"_s << u"e Form_Unload: device is not ready"_s;
         QTest::newRow("two fail") << u"oee"_s << u"oe Form_Unload: device is not ready"_s;
         QTest::newRow("std exception") << u"oso"_s << u"os Form_Unload: out of memory"_s;
         QTest::newRow("foreign exception") << u"xo"_s << u"x Form_Unload: Unknown error"_s;

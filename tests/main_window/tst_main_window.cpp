@@ -31,14 +31,6 @@ class TestMainWindow final : public QObject
     Marlet::Testing::SilentEngine* m_engine = nullptr;
     QTimer m_answerer;                          // every 10 ms, for m_answer
     std::function<void(QFileDialog*)> m_answer; // closes the next file dialog when it shows
-    bool m_refuseResize = false; // the window's next resize is undone, as a busy manager would
-
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Resize && std::exchange(m_refuseResize, false))
-            m_form->setFixedSize(static_cast<QResizeEvent*>(event)->oldSize());
-        return false;
-    }
 
     static QStringList words(const QString& text) { return text.split(u' ', Qt::SkipEmptyParts); }
     QWidget* control(const QString& name) const { return m_form->findChild<QWidget*>(name); }
@@ -109,9 +101,9 @@ private Q_SLOTS:
 
     // As created: each control inside the window above the status bar (the playlist runs on
     // below it), and only those drawn over each other on purpose overlapping, the first of
-    // each pair in front. The title lies over its white shadow, the face is the buttons',
-    // none drawn as the default; Tab goes from the transport control, which has the focus.
-    // (The window's title and frame are the desktop test's.)
+    // each pair in front. The face is the buttons', none drawn as the default; Tab goes from the
+    // transport control, which has the focus. (The window's title and frame are the desktop
+    // test's.)
     void controls()
     {
         const QStringList names = words(
@@ -119,7 +111,6 @@ private Q_SLOTS:
         const QStringList texts =
             u"MARLET|MARLET|List:||Open File|Select Folder|Exit|Hide|Show|*|"_s.split(u'|');
         const QStringList inFront = {u"Label1 Label2"_s, u"Command5 Command4"_s, u"sb flist"_s};
-        QVERIFY(statusBarDocked()); // already before the window first shows
         QVERIFY(showForm());
         QVERIFY(statusBarDocked() && !m_form->sb()->isSizeGripEnabled());
         QCOMPARE(m_form->grab().toImage().pixelColor(2, 2),
@@ -147,9 +138,6 @@ private Q_SLOTS:
             QVERIFY2(!shared.isEmpty() && (hit == front || front->isAncestorOf(hit)),
                      qPrintable(pair));
         }
-        QVERIFY(m_form->Label1()->font().bold() && m_form->Label1()->font().italic());
-        QCOMPARE(m_form->Label2()->font(), m_form->Label1()->font());
-        QCOMPARE(m_form->Label2()->palette().color(QPalette::WindowText), QColor(Qt::white));
         QStringList order; // of the window's own controls that take Tab, once round
         for (QWidget* w = m_form->mmc(); order.isEmpty() || w != m_form->mmc();
              w = w->nextInFocusChain())
@@ -158,8 +146,6 @@ private Q_SLOTS:
         QCOMPARE(order.join(u' '), u"mmc Command1 Command2 flist Command3 Command4 Command5 abt"_s);
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
         QVERIFY(QApplication::focusWidget() == m_form->mmc());
-        m_form->Command2()->click();
-        QVERIFY(m_form->Form2()->window()->isVisible()); // "Select Folder" shows the picker
     }
 
     // "Show" grows the window a pixel a timer tick until the playlist shows above the status
@@ -197,19 +183,6 @@ private Q_SLOTS:
             QCOMPARE(m_form->outerHeightTwips(), height);
         }
         QVERIFY(m_log.isEmpty());
-
-        // A step the manager applies only after the window stopped waiting for it: "Show"
-        // goes on from there. Off screen, only the sizes given here apply.
-        makeForm(false);
-        m_form->setAttribute(Qt::WA_DontShowOnScreen);
-        m_form->show();
-        m_form->installEventFilter(this);
-        m_refuseResize = true;
-        m_form->Command4()->click();
-        QTest::qWait(Form1::resizeAnswerMs + 500);
-        QVERIFY(m_form->outerHeightTwips() == 2715 && !m_form->tim()->isActive());
-        m_form->setFixedHeight(m_form->height() + 1);
-        QTRY_COMPARE_WITH_TIMEOUT(m_form->outerHeightTwips(), 6510, 30000);
     }
 
     // The handlers, as steps of a script over a list. Files: a, w, u (a name with spaces and
@@ -244,9 +217,7 @@ private Q_SLOTS:
             "FileName=, STOP, CLOSE, Form_Unload: device is not ready, closed all", "");
         row("Exit, then close", "", "exit close", "", "");
         // "Open File" adds the file at the end of the list, also when listed, and plays it.
-        const char* stopsFirst = "isBusy?, STOP, FileName=w, OPEN, PLAY";
-        row("open, busy", "w", "playing:a open:w", stopsFirst, "w w");
-        row("open, busy unreadable", "w", "fail:isBusy? open:w", stopsFirst, "w w");
+        row("open, busy", "w", "playing:a open:w", "isBusy?, STOP, FileName=w, OPEN, PLAY", "w w");
         row("open, cancelled", "w", "playing:a open:", "", "w");
         row("open, spaces and accents", "", "open:u", "isBusy?, FileName=u, OPEN, PLAY", "u");
         row("double-click, STOP fails", "a w", "playing:a fail:STOP dblclick:1",
@@ -272,12 +243,10 @@ private Q_SLOTS:
         row("status, opened", "", "fail:PLAY open:a Stopped",
             "isBusy?, FileName=a, OPEN, PLAY, status: Ready!", "a");
         row("status, paused", "", "playing:a Paused", "status: Pauseed", "");
-        row("status, stopped", "", "playing:a Stopped", "status: Stoped", "");
         row("status, Mode unreadable", "", "playing:a fail:Mode? Paused", "status: Stoped", "");
         // Recording names the file chosen in the save dialog (in ~): one typed without an
         // extension gets the chosen type's; replacing a file is asked first, answered No.
         row("record, MP3", "", "record:0:take", "FileName=~/take.mp3, RECORD", "");
-        row("record, WAV", "", "record:1:take", "FileName=~/take.wav, RECORD", "");
         row("record, extension typed", "", "record:0:take.wav", "FileName=~/take.wav, RECORD", "");
         row("record, cancelled", "", "record:0", "", "");
         row("record, existing", "", "record:0:old", "asked: old.mp3 already exists.", "");

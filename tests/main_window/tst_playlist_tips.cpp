@@ -1,7 +1,6 @@
 // Each playlist entry's tooltip: what its file's tags say, read off the user-interface
 // thread when the entry is first pointed at, and once only.
 
-#include "files/file_names.h"
 #include "main_window/playlist_tips.h"
 
 #include <QtTest>
@@ -28,8 +27,6 @@ private Q_SLOTS:
         QTest::newRow("blank title, rounded up")
             << path << u"  ||Album|59500"_s << u"01 Song.mp3\nAlbum\n1:00"_s;
         QTest::newRow("an hour, no artist") << path << u"Live|||3600000"_s << u"Live\n60:00"_s;
-        QTest::newRow("a name kept as bytes")
-            << Marlet::Files::fromNative("/m/Caf\xe9.wav") << u"|||0"_s << u"Caf\uFFFD.wav\n0:00"_s;
     }
     void tipText()
     {

@@ -64,7 +64,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("earlier"); // the key stored before, if any
         QTest::newRow("nothing stored yet") << QString();
-        QTest::newRow("another value stored") << lastDriveKey();
         QTest::newRow("this value stored") << lastDirKey();
     }
     void saveThatDoesNotReachTheDisk()
