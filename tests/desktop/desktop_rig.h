@@ -105,10 +105,4 @@ inline QSize clientSize(qulonglong window)
     return {value(u"Width:"_s), value(u"Height:"_s)};
 }
 
-// Real key strokes (XTEST) to whatever window has the keyboard focus.
-inline void key(const QString& keys)
-{
-    xdotool({u"key"_s, keys});
-}
-
 } // namespace Desktop

@@ -252,8 +252,6 @@ private Q_SLOTS:
         // Play stays enabled only while there is something to play.
         row("a failed open, nothing named", u"c.mp3 OPEN - failed#1 ?"_s, "open:c.mp3",
             u"quiet: failed #1|524: next record"_s);
-        row("a failed open leaves a later one open", u"a.mp3 q.OPEN b.mp3 OPEN failed#1 PLAY"_s,
-            "open:a.mp3 open:b.mp3 play", u"quiet q: failed #1"_s);
         row("a failure of a command long forgotten is still told", u"a.mp3 OPEN failed#7"_s,
             "open:a.mp3", u"report: failed #7"_s);
         row("pause resumes only what the engine said is paused",
