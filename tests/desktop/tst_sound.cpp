@@ -117,16 +117,6 @@ QString toneProblem(const Samples& take)
     return {};
 }
 
-// Feeds marlet_in with the input tone; null unless its monitor carries it within 10 s.
-std::unique_ptr<Helper> feedInput()
-{
-    auto feed = std::make_unique<Helper>(
-        u"sox -q -n -r 44100 -c 2 -t pulseaudio marlet_in synth 60 sine 440 sine 1000 vol 0.5"_s);
-    const Helper monitor = capture(u"marlet_in.monitor"_s, 44100, 2);
-    const auto heard = [&] { return toneProblem(monitor.samples()).isEmpty(); };
-    return QTest::qWaitFor(heard, 10000) ? std::move(feed) : nullptr;
-}
-
 } // namespace
 
 class TestSound final : public QObject
@@ -187,8 +177,13 @@ private Q_SLOTS:
     void recordingTakesTheSource()
     {
         QFETCH(bool, lose);
-        const std::unique_ptr<Helper> feed = feedInput();
-        QVERIFY(feed);
+        // marlet_in plays the input tone for the test; its monitor carries it before recording.
+        const Helper feed(
+            u"sox -q -n -r 44100 -c 2 -t pulseaudio marlet_in synth 60 sine 440 sine 1000 vol 0.5"_s);
+        {
+            const Helper monitor = capture(u"marlet_in.monitor"_s, 44100, 2);
+            QTRY_COMPARE_WITH_TIMEOUT(toneProblem(monitor.samples()), QString(), 10000);
+        }
         const QString path = m_dir.filePath(u"take.wav"_s);
         QSignalSpy saved(m_engine.get(), &AudioEngine::recordingSaved);
         m_engine->record(path);
