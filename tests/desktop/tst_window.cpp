@@ -112,7 +112,7 @@ private Q_SLOTS:
     }
 
     // Enter presses the focused button; the window it opens takes the keyboard, where Esc
-    // and Enter act.
+    // and Enter act. The about window sits where it was placed.
     void keysActWhereTheFocusIs()
     {
         Player player;
@@ -122,6 +122,9 @@ private Q_SLOTS:
         xdotool({u"key"_s, u"Return"_s});
         const qulonglong about = window(u"About Marlet"_s);
         QVERIFY(about && waitUntil([&] { return activeWindow() == about; }));
+        const QString info = tool(u"xwininfo"_s, {u"-id"_s, QString::number(about)});
+        QVERIFY2(info.contains(u"Absolute upper-left X:  156\n  Absolute upper-left Y:  129"_s),
+                 qPrintable(info));
         xdotool({u"key"_s, u"Escape"_s});
         QVERIFY(waitUntil([&] { return !prop(about, u"WM_STATE"_s).contains(u"Normal"_s); }));
         QVERIFY(waitUntil([&] { return activeWindow() == main; }));
