@@ -2,7 +2,6 @@
 // xdotool for keys and clicks, xprop and xwininfo to read windows, pactl for sound.
 #pragma once
 
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QTest>
 #include <QThread>
@@ -27,11 +26,7 @@ inline QString tool(const QString& program, const QStringList& args)
 
 inline bool waitUntil(const std::function<bool()>& done, int ms = 10000)
 {
-    const QDeadlineTimer deadline(ms);
-    bool ok = false;
-    while (!(ok = done()) && !deadline.hasExpired())
-        QThread::msleep(20);
-    return ok;
+    return QTest::qWaitFor(done, ms);
 }
 
 // The player, started for one test and stopped (killed if need be) when it goes.
@@ -103,12 +98,6 @@ inline QSize clientSize(qulonglong window)
         return info.section(key, 1).section(u'\n', 0, 0).trimmed().toInt();
     };
     return {value(u"Width:"_s), value(u"Height:"_s)};
-}
-
-// Real key strokes (XTEST) to whatever window has the keyboard focus.
-inline void key(const QString& keys)
-{
-    xdotool({u"key"_s, keys});
 }
 
 } // namespace Desktop

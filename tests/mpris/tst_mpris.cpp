@@ -146,7 +146,6 @@ private Q_SLOTS:
         QTRY_COMPARE(m_form->flist()->count(), 3);
         QCOMPARE(title(), u"b"_s); // appended while b plays: b goes on
         const QVariantMap track = metadata();
-        QCOMPARE(track.value(u"mpris:length"_s).toLongLong(), 20'000'000);
         QCOMPARE(track.value(u"xesam:url"_s), QUrl::fromLocalFile(file("b.wav")).toString());
         m_seeked.clear();
         call(u"SetPosition"_s, {QVariant::fromValue(QDBusObjectPath(u"/stale"_s)), 15e6});
@@ -170,7 +169,6 @@ private Q_SLOTS:
         call(u"Next"_s);
         QTRY_COMPARE(title(), u"Tone Title"_s);
         QCOMPARE(metadata().value(u"xesam:artist"_s).toStringList(), QStringList{u"Tone Artist"_s});
-        QCOMPARE(metadata().value(u"xesam:album"_s).toString(), u"Tone Album"_s);
         call(u"Quit"_s, {}, u"org.mpris.MediaPlayer2"_s);
         QTRY_COMPARE(m_quits, 1);
     }
