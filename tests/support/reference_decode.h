@@ -74,12 +74,9 @@ inline std::vector<float> referenceDecode(const QString& path, int rate, int cha
         tool = u"mpg123"_s; // the resync limit ours has
         arguments = u"-q --resync-limit 65536 -e f32 -s %1"_s.split(u' ');
     }
-    for (QString& argument : arguments) {
-        if (argument == u"%1"_s)
-            argument = path;
-        else if (argument == u"%2"_s || argument == u"%3"_s)
-            argument = QString::number(argument == u"%2"_s ? channels : rate);
-    }
+    arguments.replaceInStrings(u"%2"_s, QString::number(channels))
+        .replaceInStrings(u"%3"_s, QString::number(rate))
+        .replaceInStrings(u"%1"_s, path);
     QProcess process;
     process.start(tool, arguments);
     const bool ok = process.waitForFinished(60000) &&
