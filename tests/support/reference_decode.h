@@ -56,15 +56,12 @@ inline std::vector<float> referenceDecode(const QString& path, int rate, int cha
     QFile file(path);
     const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(28) : QByteArray();
     const bool wav = head.startsWith("RIFF") && head.mid(8, 8) == "WAVEfmt " && head.size() == 28;
-    const auto field = [&](int at, int bytes) {
-        return qFromLittleEndian<quint32>(head.mid(at, 4).constData()) &
-               (bytes == 2 ? 0xffff : ~0u);
-    };
+    const auto field = [&](int at) { return qFromLittleEndian<quint16>(head.constData() + at); };
     // sox rounds 32-bit samples on its own way to float, FFmpeg as libsndfile does; sox
     // decodes IMA ADPCM as libsndfile does, and maps channels as we do.
     const bool sox = head.startsWith("#!AMR") ||
-                     (wav && (field(20, 2) == 0x11 || field(22, 2) != quint32(channels) ||
-                              field(24, 4) != quint32(rate)));
+                     (wav && (field(20) == 0x11 || field(22) != channels ||
+                              qFromLittleEndian<quint32>(head.constData() + 24) != quint32(rate)));
     QString tool = u"ffmpeg"_s;
     QStringList arguments = u"-v error -nostdin -i %1 -f f32le -ac %2 -ar %3 -"_s.split(u' ');
     if (by == Reference::ByContent && sox) {
@@ -74,12 +71,9 @@ inline std::vector<float> referenceDecode(const QString& path, int rate, int cha
         tool = u"mpg123"_s; // the resync limit ours has
         arguments = u"-q --resync-limit 65536 -e f32 -s %1"_s.split(u' ');
     }
-    for (QString& argument : arguments) {
-        if (argument == u"%1"_s)
-            argument = path;
-        else if (argument == u"%2"_s || argument == u"%3"_s)
-            argument = QString::number(argument == u"%2"_s ? channels : rate);
-    }
+    arguments.replaceInStrings(u"%2"_s, QString::number(channels))
+        .replaceInStrings(u"%3"_s, QString::number(rate))
+        .replaceInStrings(u"%1"_s, path);
     QProcess process;
     process.start(tool, arguments);
     const bool ok = process.waitForFinished(60000) &&
