@@ -298,6 +298,7 @@ private Q_SLOTS:
         QCOMPARE(folder.entryList(QDir::AllEntries | QDir::System), entries);
         QVERIFY(record || (cause(1) == playId && m_engine->state() == State::NotOpen &&
                            m_engine->fileName().isEmpty()));
+        QVERIFY(waitFor([&] { return m_ended->count() == int(record); })); // the first file ends
         m_engine->open(fixture(u"wav_u8_mono_8000.wav"_s));
         m_engine->play();
         QVERIFY(waitFor([&] { return m_ended->count() == 1 + record; }));
