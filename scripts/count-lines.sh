@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Counts non-blank, non-comment lines of C and C++ code in src/ and tests/
-# and prints their ratio (tests over code). bench/ and fuzz/ count as neither.
+# and prints their ratio (tests over code). bench/, fuzz/ and tests/data/ (the fixtures and
+# the tool that makes them) count as neither.
 # Usage: scripts/count-lines.sh [-v]   (-v also lists every file)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-find src tests -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print0 | sort -z |
+find src tests -path tests/data -prune -o -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) \
+    -print0 | sort -z |
     xargs -0 awk -v verbose="$([[ ${1:-} == -v ]] && echo 1 || echo 0)" '
         { line = $0; top = substr(FILENAME, 1, index(FILENAME, "/") - 1) }
         inBlock { if (line !~ /\*\//) next; inBlock = 0; sub(/^.*\*\//, "", line) }
@@ -15,6 +17,6 @@ find src tests -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print0
         END {
             if (verbose) for (f in perFile) printf "%6d %s\n", perFile[f], f | "sort -k2"
             close("sort -k2")
-            printf "src %d, tests %d, ratio %.2f\n", perTop["src"], perTop["tests"],
+            printf "src %d, tests %d, ratio %.3f\n", perTop["src"], perTop["tests"],
                    perTop["tests"] / perTop["src"]
         }'
