@@ -208,11 +208,9 @@ private Q_SLOTS:
         row("no engine, reporting handler", u"noengine a.mp3 r.PLAY q.PLAY"_s, "",
             u"No sound engine.|"_s + noSound);
 
-        row("playing, paused", playing + u"? PAUSE paused ?"_s, "open:a.mp3 play pause",
-            u"526 busy: prev next pause back step stop record eject|529 busy: prev next play pause "
-            "back step stop record eject"_s);
-        row("seeking", playing + u"STEP seeking ?"_s, "open:a.mp3 play seek:5000",
-            u"528 busy: "_s + open);
+        row("playing, paused, seeking", playing + u"? PAUSE paused ? STEP seeking ?"_s,
+            "open:a.mp3 play pause seek:5000", u"526 busy: prev next pause back step stop record "
+            "eject|529 busy: prev next play pause back step stop record eject|528 busy: "_s + open);
         row("recording, paused, recorded", u"a.mp3 RECORD recording ? PAUSE paused ? notopen ?"_s,
             "record pause", u"527 busy: next play pause stop eject|529 busy: next play pause stop "
             "eject|524: next play record"_s);
@@ -222,10 +220,10 @@ private Q_SLOTS:
             "open:a.mp3 stop open:a.mp3 record open:a.mp3 close",
             u"525: %1|525: %1|525: %1"_s.arg(open));
 
-        row("buttons", playing + u"@7000 prev next pause stop record eject"_s,
-            "open:a.mp3 play seek:0 pause stop close", u"next|record"_s);
-        row("back and step, up to the ends", playing + u"@7000 back @3000 back step @7000 step"_s,
-            "open:a.mp3 play seek:2000 seek:0 seek:8000 seek:10000", {});
+        // Back and step go up to the ends.
+        row("buttons", playing + u"@7000 back @3000 back step @7000 step prev next pause stop "
+            "record eject"_s, "open:a.mp3 play seek:2000 seek:0 seek:8000 seek:10000 seek:0 pause "
+            "stop close", u"next|record"_s);
         row("play, answered by the program, only asks", u"a.mp3 OPEN answering play"_s,
             "open:a.mp3", u"play"_s);
         row("play, unanswered, plays the file being opened", u"a.mp3 OPEN - play"_s,
@@ -279,14 +277,13 @@ private Q_SLOTS:
 
         // Through the real engine. All the engine had to say about a bad file has come once
         // a later open is in.
-        row("real: open play pause resume stop close, play opens, eject", u"real long.wav "
-            "OPEN:530 PLAY:526 PAUSE:529 PAUSE:526 STOP:525 CLOSE:524 PLAY:526 PAUSE:529 PLAY:526 "
-            "EJECT:524"_s, "", {});
+        row("real: bad files, open play pause resume stop close, play opens, eject", u"real "
+            "corrupt.mp3 OPEN text.mp3 PLAY long.wav OPEN:530 PLAY:526 PAUSE:529 PAUSE:526 STOP:525 "
+            "CLOSE:524 PLAY:526 PAUSE:529 PLAY:526 EJECT:524"_s, "", u"quiet: Cannot open "
+            "\"corrupt.mp3\": the file is damaged.|quiet: Cannot open \"text.mp3\": it is not a "
+            "sound file."_s);
         row("real: to the end, twice", u"real amrnb_475.amr PLAY end:525 PLAY end:525"_s, "",
             u"next:amrnb_475|next:amrnb_475"_s);
-        row("real: bad files", u"real corrupt.mp3 OPEN text.mp3 PLAY long.wav OPEN:530"_s, "",
-            u"quiet: Cannot open \"corrupt.mp3\": the file is damaged.|quiet: Cannot open "
-            "\"text.mp3\": it is not a sound file."_s);
         // clang-format on
     }
     void commands()
