@@ -10,14 +10,11 @@
 #include "settings/settings_store.h"
 #include "support/silent_engine.h"
 
+#include <QtTest>
+
 #include <QDialog>
-#include <QDir>
-#include <QFile>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
 
 #if defined(Q_OS_LINUX)
 #include <sys/stat.h>
