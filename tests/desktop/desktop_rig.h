@@ -2,15 +2,15 @@
 // xdotool for keys and clicks, xprop and xwininfo to read windows, pactl for sound.
 #pragma once
 
-#include <QProcess>
-#include <QTest>
-#include <QThread>
+#include <QtTest> // with the whole of QtCore, for every desktop test
 
 #include <functional>
 
 namespace Desktop {
 
 using namespace Qt::StringLiterals;
+
+inline const QString mainTitle = u"Quendel's Marlet"_s;
 
 // Runs a tool to its end (at most 20 s) and gives what it printed; empty if it failed.
 inline QString tool(const QString& program, const QStringList& args)
@@ -46,9 +46,6 @@ public:
         if (!m_process.waitForFinished(5000))
             m_process.kill(), m_process.waitForFinished(5000);
     }
-    Player(const Player&) = delete;
-    Player& operator=(const Player&) = delete;
-
     QProcess& process() { return m_process; }
     // Standard error so far (run-time errors and quiet failures are written there).
     QString errors()
