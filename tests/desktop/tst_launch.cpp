@@ -9,53 +9,6 @@
 
 using namespace Desktop;
 
-namespace {
-
-// What the playback sink plays from the moment it is made, kept in a file so that none of
-// it is lost while the test waits for something else.
-class Listener
-{
-public:
-    Listener()
-    {
-        m_parec.setStandardOutputFile(m_dir.filePath(u"heard"_s));
-        m_parec.start(u"parec"_s, {u"--device=marlet_out.monitor"_s, u"--format=float32le"_s,
-                                   u"--channels=1"_s, u"--rate=8000"_s, u"--latency-msec=20"_s});
-    }
-    ~Listener()
-    {
-        m_parec.kill();
-        m_parec.waitForFinished(5000);
-    }
-    // Waits until the levels heard, in quarters, in order, are `levels`: each held for 50 ms
-    // at least, silence left out.
-    bool hears(const QList<int>& levels) const
-    {
-        return waitUntil([&] {
-            QFile file(m_dir.filePath(u"heard"_s));
-            const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : "";
-            QList<int> heard;
-            qsizetype run = 0, level = -1;
-            for (const float sample : Marlet::Testing::floatsFrom(bytes)) {
-                const float quarters = sample * 4;
-                const long now =
-                    std::abs(quarters - std::round(quarters)) < 0.08f ? std::lround(quarters) : -1;
-                run = now == level ? run + 1 : 1;
-                level = now;
-                if (run == 400 && level > 0 && (heard.isEmpty() || heard.last() != level))
-                    heard.append(int(level));
-            }
-            return heard == levels;
-        });
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_parec;
-};
-
-} // namespace
-
 class TestLaunch : public QObject
 {
     Q_OBJECT
@@ -73,6 +26,35 @@ private Q_SLOTS:
         QVERIFY(write(u"a.wav"_s, 1, 1.0) && write(u"b.wav"_s, 2, 30.0) &&
                 write(u"elsewhere/c.wav"_s, 3, 0.5));
 
+        // What the playback sink plays from now on, kept in a file so that none of it is
+        // lost while the test waits for something else.
+        QProcess parec;
+        parec.setStandardOutputFile(dir.filePath(u"heard"_s));
+        parec.start(u"parec"_s, {u"--device=marlet_out.monitor"_s, u"--format=float32le"_s,
+                                 u"--channels=1"_s, u"--rate=8000"_s, u"--latency-msec=20"_s});
+        const auto stop = qScopeGuard([&] { parec.kill(), parec.waitForFinished(5000); });
+        // Waits until the levels heard, in quarters, in order, are `levels`: each held for
+        // 50 ms at least, silence left out.
+        const auto hears = [&](const QList<int>& levels) {
+            return waitUntil([&] {
+                QFile file(dir.filePath(u"heard"_s));
+                const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : "";
+                QList<int> heard;
+                qsizetype run = 0, level = -1;
+                for (const float sample : Marlet::Testing::floatsFrom(bytes)) {
+                    const float quarters = sample * 4;
+                    const long now = std::abs(quarters - std::round(quarters)) < 0.08f
+                                         ? std::lround(quarters)
+                                         : -1;
+                    run = now == level ? run + 1 : 1;
+                    level = now;
+                    if (run == 400 && level > 0 && (heard.isEmpty() || heard.last() != level))
+                        heard.append(int(level));
+                }
+                return heard == levels;
+            });
+        };
+
         // A player killed outright leaves its socket behind.
         {
             Player killed;
@@ -84,10 +66,9 @@ private Q_SLOTS:
 
         // The next player takes its place. The first file given plays and the next follows
         // it; a name that is no file is reported once.
-        const Listener listener;
         Player player({u"a.wav"_s, u"gone.wav"_s, u"b.wav"_s}, dir.path());
         const qulonglong main = window(mainTitle);
-        QVERIFY(listener.hears({1, 2}));
+        QVERIFY(hears({1, 2}));
         QTRY_COMPARE(player.errors(), u"marlet: gone.wav: no such file or folder\n"_s);
 
         // A later launch hands its file over, named from its own folder; the player plays it
@@ -103,7 +84,7 @@ private Q_SLOTS:
             QVERIFY(later.waitForFinished(10000));
             QVERIFY2(clock.elapsed() < 1000 && later.exitCode() == 0,
                      qPrintable(QString::number(clock.elapsed())));
-            QVERIFY(listener.hears({1, 2, 3}));
+            QVERIFY(hears({1, 2, 3}));
             QVERIFY(waitUntil([&] { return activeWindow() == main; }));
         }
     }

@@ -208,14 +208,13 @@ private Q_SLOTS:
     // Last: the thread left behind still holds its device.
     void endsWhenTheServerHangs()
     {
-        const QByteArray server = qgetenv("DESKTOP_SESSION_PULSE_PID");
+        const QString server = qEnvironmentVariable("DESKTOP_SESSION_PULSE_PID");
         QVERIFY(!server.isEmpty() && !playTone().isEmpty());
-        const auto signal = [&](const char* which) {
-            return QProcess::execute(u"kill"_s,
-                                     {QString::fromLatin1(which), QString::fromLatin1(server)});
+        const auto signal = [&](const QString& which) {
+            return QProcess::execute(u"kill"_s, {which, server});
         };
-        QCOMPARE(signal("-STOP"), 0);
-        const auto resume = qScopeGuard([&] { signal("-CONT"); });
+        QCOMPARE(signal(u"-STOP"_s), 0);
+        const auto resume = qScopeGuard([&] { signal(u"-CONT"_s); });
         QTest::ignoreMessage(QtWarningMsg,
                              "marlet: the sound thread does not answer; it is left behind");
         QElapsedTimer ending;
