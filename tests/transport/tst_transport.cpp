@@ -234,6 +234,8 @@ private Q_SLOTS:
         // current one, which moves to the nearest enabled one when it is disabled.
         row("keys", u"a.mp3 OPEN stopped opened#1 @6000 <<<<<<<<<_>>>_<_ playing _>> notopen _"_s,
             "open:a.mp3 seek:0 seek:1000 play pause", u"record"_s);
+        row("keys, the last button disabled", u"a.mp3 OPEN stopped opened#1 >>>>>> notopen _"_s,
+            "open:a.mp3", u"record"_s);
 
         row("a fault between an open and its answer pairs nothing",
             u"a.mp3 OPEN fault stopped opened#1 c.mp3 r.OPEN notopen failed#2"_s,
@@ -298,7 +300,8 @@ private Q_SLOTS:
     }
 
     // The buttons fill the bar side by side, in bar order; the current one shows the focus.
-    // The status is announced at each interval, or (0) only when the mode changes.
+    // The status is announced at each interval, or (0) only when the mode changes; a change
+    // of what the buttons can do is told.
     void barFocusAndStatus()
     {
         TransportControl control;
@@ -325,6 +328,9 @@ private Q_SLOTS:
         status.clear();
         QTest::qWait(200);
         QVERIFY(status.isEmpty());
+        QSignalSpy changed(&control, &TransportControl::stateChanged);
+        control.setFileName(u"a.mp3"_s); // Play can be pressed now
+        QCOMPARE(changed.count(), 1);
     }
 };
 
