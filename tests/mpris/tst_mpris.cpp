@@ -43,6 +43,7 @@ private:
     QList<qlonglong> m_seeked;
 
     QString file(const char* name) const { return m_dir.filePath(QLatin1StringView(name)); }
+    static QString url(const QString& path) { return QUrl::fromLocalFile(path).toString(); }
     // The service answers on this thread: the call lets it.
     QDBusMessage call(const QString& method, const QVariantList& args = {},
                       const QString& interface = player)
@@ -130,14 +131,15 @@ private Q_SLOTS:
         QCOMPARE(m_form->flist()->currentRow(), 1);
     }
 
-    // Places in µs; a stale track is left alone; past the end is the next track.
-    void seeks()
+    // Places in µs; a stale track is left alone; past the end is the next track. What the
+    // tags say, read off this thread; the rest is left out.
+    void seeksAndTags()
     {
-        call(u"OpenUri"_s, {QUrl::fromLocalFile(file("c.wav")).toString()});
+        call(u"OpenUri"_s, {url(file("c.wav"))});
         QTRY_COMPARE(m_form->flist()->count(), 3);
         QCOMPARE(title(), u"b"_s); // appended while b plays: b goes on
         const QVariantMap track = metadata();
-        QCOMPARE(track.value(u"xesam:url"_s), QUrl::fromLocalFile(file("b.wav")).toString());
+        QCOMPARE(track.value(u"xesam:url"_s), url(file("b.wav")));
         m_seeked.clear();
         call(u"SetPosition"_s, {QVariant::fromValue(QDBusObjectPath(u"/stale"_s)), 15e6});
         call(u"SetPosition"_s, {track.value(u"mpris:trackid"_s), qlonglong(10'000'000)});
@@ -148,14 +150,8 @@ private Q_SLOTS:
         QVERIFY(m_seeked[1] >= 12'000'000 && m_seeked[1] < 13'000'000 && title() == u"b"_s);
         call(u"Seek"_s, {qlonglong(30'000'000)});
         QTRY_COMPARE(title(), u"c"_s);
-    }
 
-    // What the tags say, read off this thread; the rest is left out.
-    void tags()
-    {
-        call(u"OpenUri"_s,
-             {QUrl::fromLocalFile(QStringLiteral(MARLET_TEST_DATA_DIR "/mp3_id3v1.mp3"))
-                  .toString()});
+        call(u"OpenUri"_s, {url(QStringLiteral(MARLET_TEST_DATA_DIR "/mp3_id3v1.mp3"))});
         QTRY_COMPARE(m_form->flist()->count(), 4);
         call(u"Next"_s);
         QTRY_COMPARE(title(), u"Tone Title"_s);
