@@ -86,13 +86,14 @@ private Q_SLOTS:
     void naturalOrder_data()
     {
         QTest::addColumn<QString>("names");
-        QTest::newRow("numbers by value") << u"Track 1|track 2|Track 10|Track 13|track 21"_s;
+        QTest::newRow("numbers by value, before letters")
+            << u"1 Intro|Track 1|track 2|Track 10|Track 13|track 21"_s;
         QTest::newRow("leading zeros") << u"x 0|x 00|x 9|x 010"_s;
         QTest::newRow("past 64 bits")
             << u"18446744073709551615|18446744073709551616|123456789012345678901"_s;
         QTest::newRow("equal numbers, then the rest")
-            << u"Disc 1 Track 2|Disc 1 Track 10|Disc 2 Track 1"_s;
-        QTest::newRow("a name before its longer ones") << u"IMG|img1|IMG 1"_s;
+            << u"Disc 1 Track 2|Disc 1 Track 10|Disc 1a|disc 1B|Disc 2 Track 1"_s;
+        QTest::newRow("a name before its longer ones") << u"img|IMG1|IMG 1"_s;
         QTest::newRow("ties decided exactly") << u"SONG|Song|song"_s;
     }
     void naturalOrder()
