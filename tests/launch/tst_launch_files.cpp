@@ -4,11 +4,7 @@
 #include "launch/instance_channel.h"
 #include "launch/playlist_files.h"
 
-#include <QDir>
-#include <QFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <cstdio>
 

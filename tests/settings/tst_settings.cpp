@@ -1,12 +1,7 @@
 #include "forms/runtime_error.h"
 #include "settings/settings_store.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <csignal>
 #include <sys/resource.h>
