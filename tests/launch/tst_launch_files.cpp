@@ -39,25 +39,22 @@ private Q_SLOTS:
     // files found are relative to it.
     void expandFileNames_data()
     {
-        QTest::addColumn<QString>("names");
-        QTest::addColumn<QString>("files");
-        QTest::addColumn<QString>("problems");
-        const auto row = [](const char* name, const QString& names, const char* files,
-                            const QString& problems) {
-            QTest::newRow(name) << names << QString::fromUtf8(files) << problems;
+        QTest::addColumn<QStringList>("columns"); // the names, the files found, the problems
+        const auto row = [](const char* name, auto... columns) {
+            QTest::newRow(name) << QStringList{columns...};
         };
         row("existing files, any extension, in the order given",
-            u"%1/notes.txt|song.mp3|notes.txt"_s, "notes.txt|song.mp3|notes.txt", {});
+            u"%1/notes.txt|song.mp3|notes.txt"_s, u"notes.txt|song.mp3|notes.txt"_s, u""_s);
         row("gone file, empty name: skipped, reported once", u"gone.mp3|song.mp3||gone.mp3"_s,
-            "song.mp3", u"gone.mp3: no such file or folder|: no such file or folder"_s);
-        row("folder without sound files", u"quiet"_s, "",
+            u"song.mp3"_s, u"gone.mp3: no such file or folder|: no such file or folder"_s);
+        row("folder without sound files", u"quiet"_s, u""_s,
             u"quiet: the folder holds no MP3, WAV or AMR files"_s);
         row("mixed-case extensions in natural order, no hidden files or subfolders", u"mixed"_s,
-            "mixed/clip.AmR|mixed/Track 1.Wav|mixed/track 2.mp3|mixed/Track 10.MP3", {});
+            u"mixed/clip.AmR|mixed/Track 1.Wav|mixed/track 2.mp3|mixed/Track 10.MP3"_s, u""_s);
 #ifdef Q_OS_LINUX
-        row("not a file or folder", u"/dev/null"_s, "", u"/dev/null: not a file or folder"_s);
+        row("not a file or folder", u"/dev/null"_s, u""_s, u"/dev/null: not a file or folder"_s);
         const QString notUtf8 = QFile::decodeName("bad\xff.mp3");
-        row("name not valid UTF-8", notUtf8, "",
+        row("name not valid UTF-8", notUtf8, u""_s,
             notUtf8 + u": the name is not valid UTF-8, so the file cannot be opened"_s);
 #endif
     }
@@ -66,9 +63,8 @@ private Q_SLOTS:
         const auto list = [](const QString& names) {
             return names.isEmpty() ? QStringList() : names.split(u'|');
         };
-        QFETCH(QString, names);
-        QFETCH(QString, files);
-        QFETCH(QString, problems);
+        QFETCH(QStringList, columns);
+        const QString names = columns[0], files = columns[1], problems = columns[2];
         QStringList paths = list(files);
         for (QString& file : paths)
             file = QDir::toNativeSeparators(m_dir.filePath(file));
