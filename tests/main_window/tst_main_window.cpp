@@ -265,11 +265,10 @@ private Q_SLOTS:
         QListWidget* flist = m_form->flist();
         for (const QString& entry : words(list)) {
             flist->addItem(files.value(QString(entry).remove(u'*').remove(u'^')));
-            const QModelIndex index = flist->model()->index(flist->count() - 1, 0);
             if (entry.endsWith(u'*'))
-                flist->setCurrentRow(index.row());
+                flist->setCurrentRow(flist->count() - 1);
             else if (entry.startsWith(u'^'))
-                flist->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+                flist->setCurrentRow(flist->count() - 1, QItemSelectionModel::NoUpdate);
         }
         QWidget other;
         for (const QString& step : words(script)) {

@@ -37,7 +37,6 @@ private Q_SLOTS:
     void readsWhenPointedAt()
     {
         QListWidget list;
-        list.resize(400, 200);
         QStringList read; // each path read, marked when read on this thread
         QMutex mutex;
         new PlaylistTips(&list, [&](const QString& path) {
