@@ -101,8 +101,9 @@ private Q_SLOTS:
 
     // As created: each control inside the window above the status bar (the playlist runs on
     // below it), and only those drawn over each other on purpose overlapping, the first of
-    // each pair in front. The face is the buttons', none drawn as the default; Tab goes from the
-    // transport control, which has the focus. (The window's title and frame are the desktop
+    // each pair in front. The face is the buttons', none drawn as the default; the title and
+    // its shadow share the large title font; Tab goes from the transport control, which has
+    // the focus. (The window's title and frame are the desktop
     // test's.)
     void controls()
     {
@@ -133,6 +134,9 @@ private Q_SLOTS:
             }
         }
         QCOMPARE(overlapping.join(u", "_s), u"Label1 Label2, Command5 Command4, sb flist"_s);
+        const QFont title = control(u"Label1"_s)->font();
+        QVERIFY(title == control(u"Label2"_s)->font() &&
+                title.pointSizeF() > 2 * m_form->font().pointSizeF());
         QStringList order; // of the window's own controls that take Tab, once round
         for (QWidget* w = m_form->mmc(); order.isEmpty() || w != m_form->mmc();
              w = w->nextInFocusChain())
