@@ -25,10 +25,9 @@ private Q_SLOTS:
         for (const QString& name :
              {u"song.mp3"_s, u"notes.txt"_s, u"mixed/Track 10.MP3"_s, u"mixed/track 2.mp3"_s,
               u"mixed/Track 1.Wav"_s, u"mixed/clip.AmR"_s, u"mixed/.hidden.mp3"_s,
-              u"mixed/cover.jpg"_s, u"mixed/sub.mp3/inner.mp3"_s, u"quiet/readme.txt"_s}) {
-            QVERIFY(dir.mkpath(QFileInfo(name).path()));
-            QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
-        }
+              u"mixed/cover.jpg"_s, u"mixed/sub.mp3/inner.mp3"_s, u"quiet/readme.txt"_s})
+            QVERIFY(dir.mkpath(QFileInfo(name).path()) &&
+                    QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
         m_notUtf8 = QFile::encodeName(m_dir.path()) + "/bad\xff.mp3";
         std::FILE* file = std::fopen(m_notUtf8.constData(), "wb");
         QVERIFY(file && std::fclose(file) == 0);

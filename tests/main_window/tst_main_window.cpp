@@ -103,8 +103,7 @@ private Q_SLOTS:
     // below it), and only those drawn over each other on purpose overlapping, the first of
     // each pair in front. The face is the buttons', none drawn as the default; the title and
     // its shadow share the large title font; Tab goes from the transport control, which has
-    // the focus. (The window's title and frame are the desktop
-    // test's.)
+    // the focus. (The window's title and frame are the desktop test's.)
     void controls()
     {
         const QStringList names = words(
