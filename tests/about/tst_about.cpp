@@ -6,12 +6,8 @@
 #include "main_window/form1.h"
 #include "support/silent_engine.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <utility>
 
@@ -106,8 +102,6 @@ private Q_SLOTS:
     // with it. (Closing the main window closes every window: the main window's test.)
     void programEnd()
     {
-        Marlet::MainWindow::Form1 form(
-            [](auto*, QString*) { return std::make_unique<Marlet::Testing::SilentEngine>(); });
         QWidget other;
         other.show();
         QVERIFY(QTest::qWaitForWindowExposed(&other));

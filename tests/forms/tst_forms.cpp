@@ -45,32 +45,29 @@ private Q_SLOTS:
 
     // Resume-next runs every statement and reports nothing; a reporting handler stops at
     // the first failure and reports it once, under the handler's name.
-    void policies_data()
-    {
-        QTest::addColumn<QString>("plan");
-        QTest::addColumn<QString>("reporting"); // the statements it ran, then the report
-        QTest::newRow("none fails") << u"ooo"_s << u"ooo"_s;
-        QTest::newRow("two fail") << u"oee"_s << u"oe Form_Unload: device is not ready"_s;
-        QTest::newRow("std exception") << u"oso"_s << u"os Form_Unload: out of memory"_s;
-        QTest::newRow("foreign exception") << u"xo"_s << u"x Form_Unload: Unknown error"_s;
-    }
     void policies()
     {
-        QFETCH(QString, plan);
-        QFETCH(QString, reporting);
-        QString reached;
-        const ResumeNext resume;
-        for (const QChar kind : plan)
-            resume.run([&] { run(kind, reached); });
-        QCOMPARE(reached, plan);
-        QVERIFY(m_reports.isEmpty());
-        reached.clear();
-        const bool completed = runReporting(u"Form_Unload"_s, [&] {
+        // The plan, then what a reporting handler ran and its report.
+        const QList<std::pair<QString, QString>> rows = {
+            {u"ooo"_s, u"ooo"_s}, // none fails
+            {u"oee"_s, u"oe Form_Unload: device is not ready"_s},
+            {u"oso"_s, u"os Form_Unload: out of memory"_s}, // a standard exception
+            {u"xo"_s, u"x Form_Unload: Unknown error"_s}};  // a foreign one
+        for (const auto& [plan, reporting] : rows) {
+            QString reached;
+            const ResumeNext resume;
             for (const QChar kind : plan)
-                run(kind, reached);
-        });
-        QCOMPARE((QStringList{reached} + m_reports).join(u' '), reporting);
-        QCOMPARE(completed, m_reports.isEmpty());
+                resume.run([&] { run(kind, reached); });
+            QCOMPARE(reached, plan);
+            QVERIFY(m_reports.isEmpty());
+            reached.clear();
+            const bool completed = runReporting(u"Form_Unload"_s, [&] {
+                for (const QChar kind : plan)
+                    run(kind, reached);
+            });
+            QCOMPARE((QStringList{reached} + std::exchange(m_reports, {})).join(u' '), reporting);
+            QCOMPARE(completed, reached == plan);
+        }
     }
 
     // The body runs when the condition holds, or fails: it counts as holding.

@@ -4,11 +4,7 @@
 #include "launch/instance_channel.h"
 #include "launch/playlist_files.h"
 
-#include <QDir>
-#include <QFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <cstdio>
 
@@ -29,10 +25,9 @@ private Q_SLOTS:
         for (const QString& name :
              {u"song.mp3"_s, u"notes.txt"_s, u"mixed/Track 10.MP3"_s, u"mixed/track 2.mp3"_s,
               u"mixed/Track 1.Wav"_s, u"mixed/clip.AmR"_s, u"mixed/.hidden.mp3"_s,
-              u"mixed/cover.jpg"_s, u"mixed/sub.mp3/inner.mp3"_s, u"quiet/readme.txt"_s}) {
-            QVERIFY(dir.mkpath(QFileInfo(name).path()));
-            QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
-        }
+              u"mixed/cover.jpg"_s, u"mixed/sub.mp3/inner.mp3"_s, u"quiet/readme.txt"_s})
+            QVERIFY(dir.mkpath(QFileInfo(name).path()) &&
+                    QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
         m_notUtf8 = QFile::encodeName(m_dir.path()) + "/bad\xff.mp3";
         std::FILE* file = std::fopen(m_notUtf8.constData(), "wb");
         QVERIFY(file && std::fclose(file) == 0);
@@ -43,43 +38,33 @@ private Q_SLOTS:
     // files found are relative to it.
     void expandFileNames_data()
     {
-        QTest::addColumn<QString>("names");
-        QTest::addColumn<QString>("files");
-        QTest::addColumn<QString>("problems");
-        const auto row = [](const char* name, const QString& names, const char* files,
-                            const QString& problems) {
-            QTest::newRow(name) << names << QString::fromUtf8(files) << problems;
+        QTest::addColumn<QStringList>("columns"); // the names, the files found, the problems
+        const auto row = [](const char* name, auto... columns) {
+            QTest::newRow(name) << QStringList{columns...};
         };
         row("existing files, any extension, in the order given",
-            u"%1/notes.txt|song.mp3|notes.txt"_s, "notes.txt|song.mp3|notes.txt", {});
+            u"%1/notes.txt|song.mp3|notes.txt"_s, u"notes.txt|song.mp3|notes.txt"_s, u""_s);
         row("gone file, empty name: skipped, reported once", u"gone.mp3|song.mp3||gone.mp3"_s,
-            "song.mp3", u"gone.mp3: no such file or folder|: no such file or folder"_s);
-        row("folder without sound files", u"quiet"_s, "",
+            u"song.mp3"_s, u"gone.mp3: no such file or folder|: no such file or folder"_s);
+        row("folder without sound files", u"quiet"_s, u""_s,
             u"quiet: the folder holds no MP3, WAV or AMR files"_s);
         row("mixed-case extensions in natural order, no hidden files or subfolders", u"mixed"_s,
-            "mixed/clip.AmR|mixed/Track 1.Wav|mixed/track 2.mp3|mixed/Track 10.MP3", {});
+            u"mixed/clip.AmR|mixed/Track 1.Wav|mixed/track 2.mp3|mixed/Track 10.MP3"_s, u""_s);
 #ifdef Q_OS_LINUX
-        row("not a file or folder", u"/dev/null"_s, "", u"/dev/null: not a file or folder"_s);
+        row("not a file or folder", u"/dev/null"_s, u""_s, u"/dev/null: not a file or folder"_s);
         const QString notUtf8 = QFile::decodeName("bad\xff.mp3");
-        row("name not valid UTF-8", notUtf8, "",
+        row("name not valid UTF-8", notUtf8, u""_s,
             notUtf8 + u": the name is not valid UTF-8, so the file cannot be opened"_s);
 #endif
     }
     void expandFileNames()
     {
-        const auto list = [](const QString& names) {
-            return names.isEmpty() ? QStringList() : names.split(u'|');
-        };
-        QFETCH(QString, names);
-        QFETCH(QString, files);
-        QFETCH(QString, problems);
-        QStringList paths = list(files);
-        for (QString& file : paths)
-            file = QDir::toNativeSeparators(m_dir.filePath(file));
+        QFETCH(QStringList, columns);
+        const QString folder = QDir::toNativeSeparators(m_dir.path() + u'/');
         const Marlet::Launch::PlaylistFiles found = Marlet::Launch::expandFileNames(
-            list(names).replaceInStrings(u"%1"_s, m_dir.path()), m_dir.path());
-        QCOMPARE(found.files, paths);
-        QCOMPARE(found.problems, list(problems));
+            columns[0].split(u'|').replaceInStrings(u"%1"_s, m_dir.path()), m_dir.path());
+        QCOMPARE(found.files.join(u'|').remove(folder), QDir::toNativeSeparators(columns[1]));
+        QCOMPARE(found.problems.join(u'|'), columns[2]);
     }
 
     // Whole, whatever the names hold; a second player started at the same time leaves the

@@ -75,7 +75,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(QDir(m_dir.path()).mkpath(u"d"_s));
-        for (QString name : words(u"old.mp3 d/Track_10.mp3 d/track_9.AMR"_s))
+        for (QString name : words(u"old.mp3 d/Track_10.mp3 d/track_9.AMR d/notes.txt d/mp3"_s))
             QVERIFY(QFile(m_dir.filePath(name.replace(u'_', u' '))).open(QIODevice::WriteOnly));
         QPalette look = QApplication::palette(); // a window face apart from the buttons'
         look.setColor(QPalette::Window, Qt::darkCyan);
@@ -101,43 +101,41 @@ private Q_SLOTS:
 
     // As created: each control inside the window above the status bar (the playlist runs on
     // below it), and only those drawn over each other on purpose overlapping, the first of
-    // each pair in front. The face is the buttons', none drawn as the default; Tab goes from the
-    // transport control, which has the focus. (The window's title and frame are the desktop
-    // test's.)
+    // each pair in front. The face is the buttons', none drawn as the default; the title and
+    // its shadow share the large title font; Tab goes from the transport control, which has
+    // the focus. (The window's title and frame are the desktop test's.)
     void controls()
     {
         const QStringList names = words(
-            u"Label1 Label2 Label3 mmc Command1 Command2 Command3 Command5 Command4 abt flist"_s);
+            u"Label1 Label2 Label3 mmc Command1 Command2 Command3 Command5 Command4 abt flist sb"_s);
         const QStringList texts =
-            u"MARLET|MARLET|List:||Open File|Select Folder|Exit|Hide|Show|*|"_s.split(u'|');
-        const QStringList inFront = {u"Label1 Label2"_s, u"Command5 Command4"_s, u"sb flist"_s};
+            u"MARLET|MARLET|List:||Open File|Select Folder|Exit|Hide|Show|*||"_s.split(u'|');
         QVERIFY(showForm());
         QVERIFY(statusBarDocked() && !m_form->sb()->isSizeGripEnabled());
         QCOMPARE(m_form->grab().toImage().pixelColor(2, 2),
                  QApplication::palette().color(QPalette::Button));
+        QStringList overlapping; // "front back"
         for (qsizetype i = 0; i < names.size(); ++i) {
             const QWidget* widget = control(names[i]);
-            const int bottom = names[i] == u"flist"_s ? 9999 : m_form->sb()->y();
+            const int bottom = names[i] == u"flist"_s ? 9999 : m_form->height();
             QVERIFY2(widget && widget->isVisible() &&
                          QRect(0, 0, m_form->width(), bottom).contains(widget->geometry()),
                      qPrintable(names[i]));
             QCOMPARE(widget->property("text").toString(), texts[i]);
-            const auto* button = qobject_cast<const QPushButton*>(widget);
-            QVERIFY(!button || !button->isDefault());
-            for (const QString& other : names) {
-                const bool paired =
-                    other == names[i] || !inFront.filter(names[i]).filter(other).isEmpty();
-                QVERIFY2(paired || !widget->geometry().intersects(control(other)->geometry()),
-                         qPrintable(names[i] + u' ' + other));
+            QVERIFY(!widget->property("default").toBool());
+            for (const QString& other : names.mid(i + 1)) {
+                const QRect shared = widget->geometry() & control(other)->geometry();
+                const QWidget* hit = m_form->childAt(shared.center());
+                if (!shared.isEmpty())
+                    overlapping << (hit == widget || widget->isAncestorOf(hit)
+                                        ? names[i] + u' ' + other
+                                        : other + u' ' + names[i]);
             }
         }
-        for (const QString& pair : inFront) {
-            const QWidget* front = control(pair.section(u' ', 0, 0));
-            const QRect shared = front->geometry() & control(pair.section(u' ', 1))->geometry();
-            const QWidget* hit = m_form->childAt(shared.center());
-            QVERIFY2(!shared.isEmpty() && (hit == front || front->isAncestorOf(hit)),
-                     qPrintable(pair));
-        }
+        QCOMPARE(overlapping.join(u", "_s), u"Label1 Label2, Command5 Command4, sb flist"_s);
+        const QFont title = control(u"Label1"_s)->font();
+        QVERIFY(title == control(u"Label2"_s)->font() &&
+                title.pointSizeF() > 2 * m_form->font().pointSizeF());
         QStringList order; // of the window's own controls that take Tab, once round
         for (QWidget* w = m_form->mmc(); order.isEmpty() || w != m_form->mmc();
              w = w->nextInFocusChain())
@@ -191,21 +189,17 @@ private Q_SLOTS:
     // unselected one. Steps: load; close (with another window
     // open, logged "closed all" when that one closed too); exit; fail:S (the logged step S
     // throws); playing:F (F is open and playing; the log and status are cleared); open:F
-    // ("Open File", choosing F; cancelled without F); record:T:N (the save dialog's type T,
+    // ("Open File", choosing F; cancelled without F); record:N (the save dialog's first type,
     // N typed; cancelled without N); dblclick:N (on entry N); play and next (requests); end
     // (of what plays); failed (the engine's answer to the last open); fault (one no command
     // caused); drop:F (dragged in and dropped asking to move, logged "copies" for each of the
     // drag and the drop taken as a copy); and the engine's states.
     void handlers_data()
     {
-        QTest::addColumn<QString>("list");
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("log"); // then the status text and its tooltip
-        QTest::addColumn<QString>("after");
-        const auto row = [](const char* name, const char* list, const char* script, const char* log,
-                            const char* after) {
-            QTest::newRow(name) << QString::fromUtf8(list) << QString::fromUtf8(script)
-                                << QString::fromUtf8(log) << QString::fromUtf8(after);
+        // The list, the script, the log (then the status text and its tooltip), the list after.
+        QTest::addColumn<QStringList>("columns");
+        const auto row = [](const char* name, auto... columns) {
+            QTest::newRow(name) << QStringList{QString::fromUtf8(columns)...};
         };
         // clang-format off
         // Load runs each statement though one fails. Closing the window unloads, stopping at a
@@ -246,10 +240,10 @@ private Q_SLOTS:
         row("status, Mode unreadable", "", "playing:a fail:Mode? Paused", "status: Stoped", "");
         // Recording names the file chosen in the save dialog (in ~): one typed without an
         // extension gets the chosen type's; replacing a file is asked first, answered No.
-        row("record, MP3", "", "record:0:take", "FileName=~/take.mp3, RECORD", "");
-        row("record, extension typed", "", "record:0:take.wav", "FileName=~/take.wav, RECORD", "");
-        row("record, cancelled", "", "record:0", "", "");
-        row("record, existing", "", "record:0:old", "asked: old.mp3 already exists.", "");
+        row("record, MP3", "", "record:take", "FileName=~/take.mp3, RECORD", "");
+        row("record, extension typed", "", "record:take.wav", "FileName=~/take.wav, RECORD", "");
+        row("record, cancelled", "", "record", "", "");
+        row("record, existing", "", "record:old", "asked: old.mp3 already exists.", "");
         // A drop appends the local files and the sound files of folders; the first of them
         // plays as on a double-click, unless something plays.
         row("drop", "a", "drop:d", "copies, copies, STOP, FileName=9, OPEN, PLAY", "a 9* 10");
@@ -259,10 +253,8 @@ private Q_SLOTS:
     }
     void handlers()
     {
-        QFETCH(QString, list);
-        QFETCH(QString, script);
-        QFETCH(QString, log);
-        QFETCH(QString, after);
+        QFETCH(QStringList, columns);
+        const QString list = columns[0], script = columns[1], log = columns[2], after = columns[3];
         const QMap<QString, QString> files = {
             {u"a"_s, fixture(u"amrnb_475.amr"_s)},
             {u"w"_s, fixture(u"wav_u8_mono_8000.wav"_s)},
@@ -276,11 +268,10 @@ private Q_SLOTS:
         QListWidget* flist = m_form->flist();
         for (const QString& entry : words(list)) {
             flist->addItem(files.value(QString(entry).remove(u'*').remove(u'^')));
-            const QModelIndex index = flist->model()->index(flist->count() - 1, 0);
             if (entry.endsWith(u'*'))
-                flist->setCurrentRow(index.row());
+                flist->setCurrentRow(flist->count() - 1);
             else if (entry.startsWith(u'^'))
-                flist->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+                flist->setCurrentRow(flist->count() - 1, QItemSelectionModel::NoUpdate);
         }
         QWidget other;
         for (const QString& step : words(script)) {
@@ -314,8 +305,6 @@ private Q_SLOTS:
             } else if (word == u"record"_s) {
                 m_answer = [this, step](QFileDialog* dialog) {
                     dialog->setDirectory(m_dir.path());
-                    dialog->selectNameFilter(
-                        dialog->nameFilters().value(step.section(u':', 1, 1).toInt()));
                     QTimer::singleShot(0, this, [this] { // the question before replacing a file
                         if (auto* box =
                                 qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -323,8 +312,8 @@ private Q_SLOTS:
                             box->button(QMessageBox::No)->click();
                         }
                     });
-                    if (!step.section(u':', 2).isEmpty())
-                        choose(dialog, step.section(u':', 2));
+                    if (step.contains(u':'))
+                        choose(dialog, step.section(u':', 1));
                     if (dialog->isVisible()) // cancelled, or not to replace a file
                         dialog->reject();
                 };
@@ -380,18 +369,14 @@ private Q_SLOTS:
     // The types a file dialog offers; their patterns match names in any letter case.
     void fileTypes()
     {
-        const QDir mixed(m_dir.filePath(u"mixed"_s));
-        QVERIFY(mixed.mkpath(u"."_s));
-        for (const QString& name : words(u"SONG.MP3 Tune.Wav voice.amr notes.txt mp3"_s))
-            QVERIFY(QFile(mixed.filePath(name)).open(QIODevice::WriteOnly));
         QStringList offered;
         QStringList shown;
         m_answer = [&](QFileDialog* dialog) {
             offered = dialog->nameFilters();
-            dialog->setDirectory(mixed);
+            dialog->setDirectory(m_dir.filePath(u"d"_s));
             const auto* view = dialog->findChild<QListView*>(u"listView"_s);
             const auto rows = [view] { return view->model()->rowCount(view->rootIndex()); };
-            (void)QTest::qWaitFor([&] { return rows() >= 3; }, 20000);
+            (void)QTest::qWaitFor([&] { return rows() >= 2; }, 20000);
             for (int row = 0; row < rows(); ++row)
                 shown << view->model()->index(row, 0, view->rootIndex()).data().toString();
             dialog->reject();
@@ -399,7 +384,7 @@ private Q_SLOTS:
         m_form->Command1()->click();
         QCOMPARE(offered, QStringList{u"All Supported (*.mp3 *.wav *.amr)"_s});
         shown.sort();
-        QCOMPARE(shown.join(u' '), u"SONG.MP3 Tune.Wav voice.amr"_s);
+        QCOMPARE(shown.join(u' '), u"Track 10.mp3 track 9.AMR"_s);
         // Recording offers MP3 and WAV, and "Open File" the same from then on.
         for (QAbstractButton* button : {m_form->mmc()->findChild<QAbstractButton*>(u"record"_s),
                                         static_cast<QAbstractButton*>(m_form->Command1())}) {
@@ -429,9 +414,8 @@ private Q_SLOTS:
         makeForm(true);
         auto* play = m_form->mmc()->findChild<QToolButton*>(u"play"_s);
         QVERIFY(!play->isEnabled());
-        m_form->flist()->addItem(first);
+        m_form->flist()->addItems({first, second});
         QVERIFY(play->isEnabled());
-        m_form->flist()->addItem(second);
         QSignalSpy ends(m_form->mmc(), &Marlet::Transport::TransportControl::nextRequested);
         play->click();
         QTRY_VERIFY_WITH_TIMEOUT(m_form->mmc()->position() >= 300, 20000);

@@ -1,12 +1,7 @@
 #include "forms/runtime_error.h"
 #include "settings/settings_store.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -44,42 +39,32 @@ private Q_SLOTS:
     void init() { QFile::remove(m_store); }
 
     // Values come back unchanged from the program's store file.
-    void roundTrip_data()
-    {
-        QTest::addColumn<QString>("value");
-        QTest::newRow("spaces, quotes, non-ASCII") << u"/media/usb/My \"Best\" Ñandú – mix"_s;
-        QTest::newRow("backslashes") << u"C:\\Users\\me\\"_s;
-        QTest::newRow("empty") << QString();
-    }
     void roundTrip()
     {
-        QFETCH(QString, value);
-        QCOMPARE(saveFailure(value), QString());
-        QCOMPARE(GetProgramSetting(lastDirKey()), value);
+        for (const QString& value :
+             {u"/media/usb/My \"Best\" Ñandú – mix"_s, u"C:\\Users\\me\\"_s, QString()}) {
+            QCOMPARE(saveFailure(value), QString());
+            QCOMPARE(GetProgramSetting(lastDirKey()), value);
+        }
     }
 
     // A save the disk does not take (it is full) fails; reads in this run then return what
     // the disk holds, not the value that was lost. Nothing stored reads as the program folder.
-    void saveThatDoesNotReachTheDisk_data()
-    {
-        QTest::addColumn<QString>("earlier"); // the key stored before, if any
-        QTest::newRow("nothing stored yet") << QString();
-        QTest::newRow("this value stored") << lastDirKey();
-    }
     void saveThatDoesNotReachTheDisk()
     {
-        QFETCH(QString, earlier);
-        if (!earlier.isNull())
-            SaveProgramSetting(earlier, u"/kept"_s);
         rlimit limit{};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &limit), 0);
         const rlimit full{0, limit.rlim_max};
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
-        const QString failure = saveFailure(u"/lost"_s);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
-        QCOMPARE(failure, u"The setting \"Last Dir\" could not be saved in %1."_s.arg(m_store));
-        QCOMPARE(GetProgramSetting(lastDirKey()),
-                 earlier == lastDirKey() ? u"/kept"_s : m_programFolder);
+        for (const bool stored : {false, true}) { // a value stored before, or nothing
+            QFile::remove(m_store);
+            if (stored)
+                SaveProgramSetting(lastDirKey(), u"/kept"_s);
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
+            const QString failure = saveFailure(u"/lost"_s);
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+            QCOMPARE(failure, u"The setting \"Last Dir\" could not be saved in %1."_s.arg(m_store));
+            QCOMPARE(GetProgramSetting(lastDirKey()), stored ? u"/kept"_s : m_programFolder);
+        }
     }
 
     // A file that is not a store this program writes reads as empty and is never written
