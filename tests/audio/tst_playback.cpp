@@ -84,18 +84,17 @@ private Q_SLOTS:
     // The file's sound, exactly, in one piece and once: the rest of the output is silent.
     void playsEverySampleOnce_data()
     {
-        QTest::addColumn<QString>("file");
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
-        QTest::newRow("mp3 stereo") << u"mp3_mpeg1_cbr_stereo_44100.mp3"_s << 44100 << 2;
-        QTest::newRow("wav 24-bit") << u"wav_s24_stereo_16000.wav"_s << 16000 << 2;
-        QTest::newRow("amr-nb, silence inside") << u"amrnb_dtx.amr"_s << 8000 << 1;
+        QTest::newRow("mp3_mpeg1_cbr_stereo_44100.mp3") << 44100 << 2;
+        QTest::newRow("wav_s24_stereo_16000.wav") << 16000 << 2;
+        QTest::newRow("amrnb_dtx.amr") << 8000 << 1; // silence inside
     }
     void playsEverySampleOnce()
     {
-        QFETCH(QString, file);
         QFETCH(int, rate);
         QFETCH(int, channels);
+        const QString file = QString::fromLatin1(QTest::currentDataTag());
         play(fixture(file));
         QVERIFY(waitFor([&] { return m_ended->count() == 1; }));
         QVERIFY(m_engine->state() == State::Stopped &&
@@ -134,13 +133,14 @@ private Q_SLOTS:
             m_engine->play();
             QVERIFY(waitFor([&] { return m_ended->count() == end; }));
         }
-        const Frames reference = withoutSilentFrames(referenceDecode(file, 8000, 1), 1);
-        const Frames played = withoutSilentFrames(deviceOutput(), 1);
-        const auto size = qsizetype(reference.size());
-        const qsizetype head = qsizetype(played.size()) - 2 * size;
+        // Without the silent frames: of pausing and of the end, and the file's own.
+        Frames reference = referenceDecode(file, 8000, 1), played = deviceOutput();
+        std::erase(reference, 0.0f);
+        std::erase(played, 0.0f);
+        const auto size = std::ssize(reference), head = std::ssize(played) - 2 * size;
         QVERIFY(head > 0 && head < size);
         QVERIFY(std::equal(played.begin(), played.begin() + head, reference.begin()));
-        for (const qsizetype at : {head, head + size})
+        for (const auto at : {head, head + size})
             QVERIFY(std::equal(reference.begin(), reference.end(), played.begin() + at));
     }
 

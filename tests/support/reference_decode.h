@@ -27,19 +27,6 @@ inline std::vector<float> floatsFrom(const QByteArray& bytes)
     return samples;
 }
 
-// `samples` without the frames that are silent in every channel: a device's output holds
-// silence before the first sample, while paused and after the end.
-inline std::vector<float> withoutSilentFrames(const std::vector<float>& samples, int channels)
-{
-    std::vector<float> kept;
-    for (size_t at = 0; at + size_t(channels) <= samples.size(); at += size_t(channels)) {
-        const auto first = samples.begin() + qsizetype(at);
-        if (std::any_of(first, first + channels, [](float s) { return s != 0.0f; }))
-            kept.insert(kept.end(), first, first + channels);
-    }
-    return kept;
-}
-
 // `path` decoded into interleaved float at `rate` and `channels` by an independent tool: by
 // content, the one built on the same library as ours where there is one (mpg123 for MPEG
 // audio, sox over opencore for AMR, sox for WAV), or FFmpeg's own decoders. For MPEG audio
