@@ -75,14 +75,13 @@ private Q_SLOTS:
         const std::vector<float> ours = decodeAll();
         const std::vector<float> reference = referenceDecode(file, rate, channels);
         QVERIFY(!reference.empty() && decoder->atEnd());
-        QCOMPARE(qint64(ours.size()) / channels,
-                 frames < 0 ? qint64(reference.size()) / channels : frames);
+        const qint64 length = qint64(ours.size()) / channels, middleMs = length * 500 / rate;
+        QCOMPARE(length, frames < 0 ? qint64(reference.size()) / channels : frames);
         // Converted by another resampler than the reference's: as good.
         QVERIFY(convert ? snrDb(ours, reference) >= 60 : ours == reference);
         // Back to the start gives the same sound again, and from the middle of a file the
         // rest of it, from the very sample asked for.
         QVERIFY(decoder->seek(0) && decodeAll() == ours);
-        const qint64 length = qint64(ours.size()) / channels, middleMs = length * 500 / rate;
         QVERIFY(decoder->seek(middleMs));
         const std::vector<float> rest = decodeAll();
         const qint64 skipped = middleMs * rate / 1000;
@@ -148,28 +147,25 @@ private Q_SLOTS:
                  qPrintable(error));
     }
 
-    // "title|artist|album", and the length in ms.
     void readsTags_data()
     {
-        QTest::addColumn<QString>("tags");
-        QTest::addColumn<qint64>("durationMs");
-        const auto row = [](const char* file, const char* tags, qint64 ms) {
-            QTest::newRow(file) << QString::fromUtf8(tags) << ms;
+        QTest::addColumn<QString>("tags"); // "title|artist|album|length in ms"
+        const auto row = [](const char* file, const char* tags) {
+            QTest::newRow(file) << QString::fromUtf8(tags);
         };
-        row("mp3_id3v1.mp3", "Tone Title|Tone Artist|Tone Album", 500);
-        row("mp3_id3v2_picture.mp3", "Tone With Cover||", 500);
-        row("mp3_ape.mp3", "Tone APE ñandú|Tone Artist|Tone Album", 500);
-        row("mp3_mpeg2_vbr_stereo_24000.mp3", "||", 500);
-        row("amrnb_dtx.amr", "||", 2000);
-        row("text.mp3", "||", -1);
+        row("mp3_id3v1.mp3", "Tone Title|Tone Artist|Tone Album|500");
+        row("mp3_id3v2_picture.mp3", "Tone With Cover|||500");
+        row("mp3_ape.mp3", "Tone APE ñandú|Tone Artist|Tone Album|500");
+        row("mp3_mpeg2_vbr_stereo_24000.mp3", "|||500");
+        row("amrnb_dtx.amr", "|||2000");
+        row("text.mp3", "|||-1");
     }
     void readsTags()
     {
         QFETCH(QString, tags);
-        QFETCH(qint64, durationMs);
         const auto read = readTrackTags(fixture(QString::fromUtf8(QTest::currentDataTag())));
-        QCOMPARE(QStringList({read.title, read.artist, read.album}).join(u'|'), tags);
-        QCOMPARE(read.durationMs, durationMs);
+        const QString length = QString::number(read.durationMs);
+        QCOMPARE(QStringList({read.title, read.artist, read.album, length}).join(u'|'), tags);
     }
 };
 
