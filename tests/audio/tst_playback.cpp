@@ -146,27 +146,31 @@ private Q_SLOTS:
 
     void nextFileFollowsWithoutAGap_data()
     {
-        QTest::addColumn<int>("secondRate"); // 0: a stop comes instead of the next file
-        QTest::newRow("same format") << 22050;
-        QTest::newRow("lower rate") << 11025;
-        QTest::newRow("higher rate: device reopened") << 44100;
-        QTest::newRow("stop in the tail") << 0;
+        QTest::addColumn<int>("secondRate"); // 0: no next file
+        QTest::addColumn<bool>("stop");      // on the end, before the next file
+        QTest::newRow("same format") << 22050 << false;
+        QTest::newRow("lower rate") << 11025 << false;
+        QTest::newRow("higher rate: device reopened") << 44100 << false;
+        QTest::newRow("stop in the tail") << 0 << true;
+        QTest::newRow("stop, then a lower rate: device reopened") << 11025 << true;
     }
     // A file ends and the next follows as the transport sends it (openNext() and play() on
     // the end): 1 s of one level, then 0.5 s of another, whole and with less than 50 ms of
-    // silence between. A stop on the end cuts the tail of the first.
+    // silence between. A stop on the end cuts the tail of the first, and a file opened
+    // after it plays on its own, at its own rate.
     void nextFileFollowsWithoutAGap()
     {
         QFETCH(int, secondRate);
+        QFETCH(bool, stop);
         constexpr int rate = 22050; // the first file's, and so the device's
         QVERIFY(writeToneWav(path(u"1.wav"_s), rate, rate, 8192));                  // 0.25
         QVERIFY(writeToneWav(path(u"2.wav"_s), secondRate, secondRate / 2, 16384)); // 0.5
         int ends = 0;
         qint64 positionAtSecondStart = -1;
         connect(m_engine.get(), &AudioEngine::endOfMedia, this, [&] {
-            if (++ends == 1 && !secondRate)
+            if (++ends == 1 && stop)
                 m_engine->stop();
-            else if (ends == 1)
+            if (ends == 1 && secondRate)
                 m_engine->openNext(path(u"2.wav"_s)), m_engine->play();
         });
         connect(m_engine.get(), &AudioEngine::stateChanged, this, [&](State state) {
@@ -179,10 +183,10 @@ private Q_SLOTS:
         const auto handover = measureHandover(deviceOutput(), 0.25f, 0.5f);
         // A file of a higher rate is not brought down to the device's: the device is reopened
         // at its rate (the disk driver starts its file over).
-        const int heardRate = std::max(secondRate, rate);
+        const int heardRate = stop ? secondRate : std::max(secondRate, rate);
         QVERIFY(secondRate ? qAbs(handover.secondFrames - heardRate / 2) <= heardRate / 100
                            : handover.firstFrames < rate * 9 / 10);
-        if (!secondRate || secondRate > rate)
+        if (stop || secondRate > rate)
             return;
         // A converted file rises from silence band-limited: a sample or two of its start
         // pass through the first file's level, after it.
@@ -285,13 +289,16 @@ private Q_SLOTS:
         QCOMPARE(m_engine->state(), State::NotOpen);
     }
 
-    // A file cut short while it plays: what was read plays, then one failure that no command
-    // caused, naming the file and where reading stopped; it is not an end of the file.
+    // A file cut short while it plays: what was read plays (from where a seek before the
+    // play() put the start), then one failure that no command caused, naming the file and
+    // where reading stopped; it is not an end of the file.
     void readErrorIsAFailureNotAnEnd()
     {
         const QString file = path(u"shrinking.wav"_s);
         QVERIFY(writeToneWav(file, 8000, 8000 * 30, 8192)); // 30 s
-        play(file);
+        m_engine->open(file);
+        m_engine->seek(1000);
+        m_engine->play();
         QVERIFY(waitFor([&] { return m_engine->state() == State::Playing; }));
         const qint64 firstSampleNs = m_engine->firstSampleSteadyNs();
         QVERIFY(firstSampleNs > 0 && QFile::resize(file, 44 + 2 * 8000 * 5)); // 5 s left
@@ -304,6 +311,7 @@ private Q_SLOTS:
         QVERIFY(m_ended->isEmpty() && m_failed->count() == 1);
         // Later reads refill the device; its first sample was the one of the play().
         QCOMPARE(m_engine->firstSampleSteadyNs(), firstSampleNs);
+        QCOMPARE(loudSamples(deviceOutput()), 4 * 8000);
     }
 };
 
