@@ -25,32 +25,29 @@ private Q_SLOTS:
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("frames"); // exact length, -1 when the reference decides
-        const auto row = [](const char* file, int rate, int channels, int frames) {
-            QTest::newRow(file) << rate << channels << frames;
-        };
         // Gapless MP3: the LAME header's delay and padding are not heard.
-        row("mp3_mpeg1_cbr_stereo_44100.mp3", 44100, 2, 44100);
-        row("mp3_mpeg2_vbr_stereo_24000.mp3", 24000, 2, 12000);
-        row("mp3_id3v2_picture.mp3", 44100, 2, 22050);
-        row("mp3_ape.mp3", 44100, 2, 22050);
-        row("mp3_no_gapless_header.mp3", 44100, 2, 24192);
-        row("damaged.mp3", 44100, 2, -1);
-        row("tone ñandú Ünïcode – space.mp3", 22050, 1, 11025);
+        QTest::newRow("mp3_mpeg1_cbr_stereo_44100.mp3") << 44100 << 2 << 44100;
+        QTest::newRow("mp3_mpeg2_vbr_stereo_24000.mp3") << 24000 << 2 << 12000;
+        QTest::newRow("mp3_id3v2_picture.mp3") << 44100 << 2 << 22050;
+        QTest::newRow("mp3_ape.mp3") << 44100 << 2 << 22050;
+        QTest::newRow("mp3_no_gapless_header.mp3") << 44100 << 2 << 24192;
+        QTest::newRow("damaged.mp3") << 44100 << 2 << -1;
+        QTest::newRow("tone ñandú Ünïcode – space.mp3") << 22050 << 1 << 11025;
         // WAV gives the file's own samples, whatever their encoding.
-        row("wav_named.mp3", 8000, 1, 4000);
-        row("wav_u8_mono_8000.wav", 8000, 1, 4000);
-        row("wav_s16_stereo_44100.wav", 44100, 2, 22050);
-        row("wav_s24_stereo_16000.wav", 16000, 2, 8000);
-        row("wav_s32_mono_16000.wav", 16000, 1, 8000);
-        row("wav_alaw_mono_8000.wav", 8000, 1, 4000);
-        row("wav_adpcm_ima_mono_22050.wav", 22050, 1, -1);
-        row("wav_truncated.wav", 8000, 1, 1500);
-        row("wav_huge_claim.wav", 8000, 1, 800);
+        QTest::newRow("wav_named.mp3") << 8000 << 1 << 4000;
+        QTest::newRow("wav_u8_mono_8000.wav") << 8000 << 1 << 4000;
+        QTest::newRow("wav_s16_stereo_44100.wav") << 44100 << 2 << 22050;
+        QTest::newRow("wav_s24_stereo_16000.wav") << 16000 << 2 << 8000;
+        QTest::newRow("wav_s32_mono_16000.wav") << 16000 << 1 << 8000;
+        QTest::newRow("wav_alaw_mono_8000.wav") << 8000 << 1 << 4000;
+        QTest::newRow("wav_adpcm_ima_mono_22050.wav") << 22050 << 1 << -1;
+        QTest::newRow("wav_truncated.wav") << 8000 << 1 << 1500;
+        QTest::newRow("wav_huge_claim.wav") << 8000 << 1 << 800;
         // AMR goes through opencore, as sox's does; DTX files keep their full length.
-        row("amrnb_dtx.amr", 8000, 1, 16000);
-        row("amrwb_2385.amr", 16000, 1, 8000);
+        QTest::newRow("amrnb_dtx.amr") << 8000 << 1 << 16000;
+        QTest::newRow("amrwb_2385.amr") << 16000 << 1 << 8000;
         // Converted to another rate, and from mono to stereo.
-        row("wav_u8_mono_8000.wav as 48000 Hz stereo", 48000, 2, 24000);
+        QTest::newRow("wav_u8_mono_8000.wav as 48000 Hz stereo") << 48000 << 2 << 24000;
     }
     void matchesReferenceDecode()
     {
@@ -60,9 +57,8 @@ private Q_SLOTS:
         const QString tag = QString::fromUtf8(QTest::currentDataTag());
         const QString file = fixture(tag.section(u" as "_s, 0, 0));
         const bool convert = tag.contains(u" as "_s);
-        QString error;
-        const auto decoder = Decoder::open(file, &error);
-        QVERIFY2(decoder, qPrintable(error));
+        const auto decoder = Decoder::open(file, nullptr);
+        QVERIFY(decoder);
         if (convert)
             decoder->setOutputFormat(rate, channels);
         QVERIFY(decoder->outputRate() == rate && decoder->outputChannels() == channels);
@@ -150,15 +146,12 @@ private Q_SLOTS:
     void readsTags_data()
     {
         QTest::addColumn<QString>("tags"); // "title|artist|album|length in ms"
-        const auto row = [](const char* file, const char* tags) {
-            QTest::newRow(file) << QString::fromUtf8(tags);
-        };
-        row("mp3_id3v1.mp3", "Tone Title|Tone Artist|Tone Album|500");
-        row("mp3_id3v2_picture.mp3", "Tone With Cover|||500");
-        row("mp3_ape.mp3", "Tone APE ñandú|Tone Artist|Tone Album|500");
-        row("mp3_mpeg2_vbr_stereo_24000.mp3", "|||500");
-        row("amrnb_dtx.amr", "|||2000");
-        row("text.mp3", "|||-1");
+        QTest::newRow("mp3_id3v1.mp3") << u"Tone Title|Tone Artist|Tone Album|500"_s;
+        QTest::newRow("mp3_id3v2_picture.mp3") << u"Tone With Cover|||500"_s;
+        QTest::newRow("mp3_ape.mp3") << u"Tone APE ñandú|Tone Artist|Tone Album|500"_s;
+        QTest::newRow("mp3_mpeg2_vbr_stereo_24000.mp3") << u"|||500"_s;
+        QTest::newRow("amrnb_dtx.amr") << u"|||2000"_s;
+        QTest::newRow("text.mp3") << u"|||-1"_s;
     }
     void readsTags()
     {

@@ -79,8 +79,7 @@ void verifyRecording(const QString& path, int rate, int channels, const std::vec
         return;
     }
     const auto ours = Marlet::Audio::Decoder::open(path, &problem);
-    QVERIFY2(ours && ours->info().sampleRate == rate && ours->info().channels == channels,
-             qPrintable(problem));
+    QVERIFY(ours && ours->info().sampleRate == rate && ours->info().channels == channels);
     QVERIFY(slack > 1152 || length < rate / 5 || snrDb(decoded, sent) >= 13);
 }
 
