@@ -7,8 +7,8 @@
 
 #include <QtTest>
 
-using Marlet::Audio::Decoder;
-using Marlet::Testing::fixture;
+using namespace Marlet::Audio;
+using namespace Marlet::Testing;
 using namespace Qt::StringLiterals;
 
 class TestDecoder final : public QObject
@@ -25,32 +25,29 @@ private Q_SLOTS:
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("frames"); // exact length, -1 when the reference decides
-        const auto row = [](const char* file, int rate, int channels, int frames) {
-            QTest::newRow(file) << rate << channels << frames;
-        };
         // Gapless MP3: the LAME header's delay and padding are not heard.
-        row("mp3_mpeg1_cbr_stereo_44100.mp3", 44100, 2, 44100);
-        row("mp3_mpeg2_vbr_stereo_24000.mp3", 24000, 2, 12000);
-        row("mp3_id3v2_picture.mp3", 44100, 2, 22050);
-        row("mp3_ape.mp3", 44100, 2, 22050);
-        row("mp3_no_gapless_header.mp3", 44100, 2, 24192);
-        row("damaged.mp3", 44100, 2, -1);
-        row("tone ñandú Ünïcode – space.mp3", 22050, 1, 11025);
+        QTest::newRow("mp3_mpeg1_cbr_stereo_44100.mp3") << 44100 << 2 << 44100;
+        QTest::newRow("mp3_mpeg2_vbr_stereo_24000.mp3") << 24000 << 2 << 12000;
+        QTest::newRow("mp3_id3v2_picture.mp3") << 44100 << 2 << 22050;
+        QTest::newRow("mp3_ape.mp3") << 44100 << 2 << 22050;
+        QTest::newRow("mp3_no_gapless_header.mp3") << 44100 << 2 << 24192;
+        QTest::newRow("damaged.mp3") << 44100 << 2 << -1;
+        QTest::newRow("tone ñandú Ünïcode – space.mp3") << 22050 << 1 << 11025;
         // WAV gives the file's own samples, whatever their encoding.
-        row("wav_named.mp3", 8000, 1, 4000);
-        row("wav_u8_mono_8000.wav", 8000, 1, 4000);
-        row("wav_s16_stereo_44100.wav", 44100, 2, 22050);
-        row("wav_s24_stereo_16000.wav", 16000, 2, 8000);
-        row("wav_s32_mono_16000.wav", 16000, 1, 8000);
-        row("wav_alaw_mono_8000.wav", 8000, 1, 4000);
-        row("wav_adpcm_ima_mono_22050.wav", 22050, 1, -1);
-        row("wav_truncated.wav", 8000, 1, 1500);
-        row("wav_huge_claim.wav", 8000, 1, 800);
+        QTest::newRow("wav_named.mp3") << 8000 << 1 << 4000;
+        QTest::newRow("wav_u8_mono_8000.wav") << 8000 << 1 << 4000;
+        QTest::newRow("wav_s16_stereo_44100.wav") << 44100 << 2 << 22050;
+        QTest::newRow("wav_s24_stereo_16000.wav") << 16000 << 2 << 8000;
+        QTest::newRow("wav_s32_mono_16000.wav") << 16000 << 1 << 8000;
+        QTest::newRow("wav_alaw_mono_8000.wav") << 8000 << 1 << 4000;
+        QTest::newRow("wav_adpcm_ima_mono_22050.wav") << 22050 << 1 << -1;
+        QTest::newRow("wav_truncated.wav") << 8000 << 1 << 1500;
+        QTest::newRow("wav_huge_claim.wav") << 8000 << 1 << 800;
         // AMR goes through opencore, as sox's does; DTX files keep their full length.
-        row("amrnb_dtx.amr", 8000, 1, 16000);
-        row("amrwb_2385.amr", 16000, 1, 8000);
+        QTest::newRow("amrnb_dtx.amr") << 8000 << 1 << 16000;
+        QTest::newRow("amrwb_2385.amr") << 16000 << 1 << 8000;
         // Converted to another rate, and from mono to stereo.
-        row("wav_u8_mono_8000.wav as 48000 Hz stereo", 48000, 2, 24000);
+        QTest::newRow("wav_u8_mono_8000.wav as 48000 Hz stereo") << 48000 << 2 << 24000;
     }
     void matchesReferenceDecode()
     {
@@ -60,9 +57,8 @@ private Q_SLOTS:
         const QString tag = QString::fromUtf8(QTest::currentDataTag());
         const QString file = fixture(tag.section(u" as "_s, 0, 0));
         const bool convert = tag.contains(u" as "_s);
-        QString error;
-        const auto decoder = Decoder::open(file, &error);
-        QVERIFY2(decoder, qPrintable(error));
+        const auto decoder = Decoder::open(file, nullptr);
+        QVERIFY(decoder);
         if (convert)
             decoder->setOutputFormat(rate, channels);
         QVERIFY(decoder->outputRate() == rate && decoder->outputChannels() == channels);
@@ -73,16 +69,15 @@ private Q_SLOTS:
             return all;
         };
         const std::vector<float> ours = decodeAll();
-        const std::vector<float> reference = Marlet::Testing::referenceDecode(file, rate, channels);
+        const std::vector<float> reference = referenceDecode(file, rate, channels);
         QVERIFY(!reference.empty() && decoder->atEnd());
-        QCOMPARE(qint64(ours.size()) / channels,
-                 frames < 0 ? qint64(reference.size()) / channels : frames);
+        const qint64 length = qint64(ours.size()) / channels, middleMs = length * 500 / rate;
+        QCOMPARE(length, frames < 0 ? qint64(reference.size()) / channels : frames);
         // Converted by another resampler than the reference's: as good.
-        QVERIFY(convert ? Marlet::Testing::snrDb(ours, reference) >= 60 : ours == reference);
+        QVERIFY(convert ? snrDb(ours, reference) >= 60 : ours == reference);
         // Back to the start gives the same sound again, and from the middle of a file the
         // rest of it, from the very sample asked for.
         QVERIFY(decoder->seek(0) && decodeAll() == ours);
-        const qint64 length = qint64(ours.size()) / channels, middleMs = length * 500 / rate;
         QVERIFY(decoder->seek(middleMs));
         const std::vector<float> rest = decodeAll();
         const qint64 skipped = middleMs * rate / 1000;
@@ -94,24 +89,23 @@ private Q_SLOTS:
     // as if it had been chosen from the start. The short WAVs are one packet each.
     void formatChangeConvertsWhatWaits_data()
     {
-        QTest::addColumn<QString>("file");
         QTest::addColumn<qint64>("read"); // frames read in the stream's own format
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
-        const QString mono = u"wav_u8_mono_8000.wav"_s, stereo = u"wav_s16_stereo_44100.wav"_s;
-        QTest::newRow("stereo to mono, 1000 left") << stereo << qint64(24) << 44100 << 1;
-        QTest::newRow("mono to 48 kHz stereo, 3 left") << mono << qint64(3997) << 48000 << 2;
+        // To mono with 1000 frames left, and to 48 kHz stereo with 3.
+        QTest::newRow("wav_s16_stereo_44100.wav") << qint64(24) << 44100 << 1;
+        QTest::newRow("wav_u8_mono_8000.wav") << qint64(3997) << 48000 << 2;
     }
     void formatChangeConvertsWhatWaits()
     {
-        QFETCH(QString, file);
         QFETCH(qint64, read);
         QFETCH(int, rate);
         QFETCH(int, channels);
-        const auto decoder = Decoder::open(fixture(file), nullptr);
+        const QString file = fixture(QString::fromUtf8(QTest::currentDataTag()));
+        const auto decoder = Decoder::open(file, nullptr);
         QVERIFY(decoder);
         const bool sameRate = decoder->outputRate() == rate;
-        const auto whole = Marlet::Testing::referenceDecode(fixture(file), rate, channels);
+        const auto whole = referenceDecode(file, rate, channels);
         const auto tail = qint64(whole.size()) - read * rate / decoder->outputRate() * channels;
         std::vector<float> rest(1 << 17);
         QCOMPARE(decoder->read(rest.data(), read), read);
@@ -149,29 +143,22 @@ private Q_SLOTS:
                  qPrintable(error));
     }
 
-    // "title|artist|album", and the length in ms.
     void readsTags_data()
     {
-        QTest::addColumn<QString>("tags");
-        QTest::addColumn<qint64>("durationMs");
-        const auto row = [](const char* file, const char* tags, qint64 ms) {
-            QTest::newRow(file) << QString::fromUtf8(tags) << ms;
-        };
-        row("mp3_id3v1.mp3", "Tone Title|Tone Artist|Tone Album", 500);
-        row("mp3_id3v2_picture.mp3", "Tone With Cover||", 500);
-        row("mp3_ape.mp3", "Tone APE ñandú|Tone Artist|Tone Album", 500);
-        row("mp3_mpeg2_vbr_stereo_24000.mp3", "||", 500);
-        row("amrnb_dtx.amr", "||", 2000);
-        row("text.mp3", "||", -1);
+        QTest::addColumn<QString>("tags"); // "title|artist|album|length in ms"
+        QTest::newRow("mp3_id3v1.mp3") << u"Tone Title|Tone Artist|Tone Album|500"_s;
+        QTest::newRow("mp3_id3v2_picture.mp3") << u"Tone With Cover|||500"_s;
+        QTest::newRow("mp3_ape.mp3") << u"Tone APE ñandú|Tone Artist|Tone Album|500"_s;
+        QTest::newRow("mp3_mpeg2_vbr_stereo_24000.mp3") << u"|||500"_s;
+        QTest::newRow("amrnb_dtx.amr") << u"|||2000"_s;
+        QTest::newRow("text.mp3") << u"|||-1"_s;
     }
     void readsTags()
     {
         QFETCH(QString, tags);
-        QFETCH(qint64, durationMs);
-        const auto read =
-            Marlet::Audio::readTrackTags(fixture(QString::fromUtf8(QTest::currentDataTag())));
-        QCOMPARE(QStringList({read.title, read.artist, read.album}).join(u'|'), tags);
-        QCOMPARE(read.durationMs, durationMs);
+        const auto read = readTrackTags(fixture(QString::fromUtf8(QTest::currentDataTag())));
+        const QString length = QString::number(read.durationMs);
+        QCOMPARE(QStringList({read.title, read.artist, read.album, length}).join(u'|'), tags);
     }
 };
 

@@ -27,30 +27,13 @@ inline std::vector<float> floatsFrom(const QByteArray& bytes)
     return samples;
 }
 
-// `samples` without the frames that are silent in every channel: a device's output holds
-// silence before the first sample, while paused and after the end.
-inline std::vector<float> withoutSilentFrames(const std::vector<float>& samples, int channels)
-{
-    std::vector<float> kept;
-    for (size_t at = 0; at + size_t(channels) <= samples.size(); at += size_t(channels)) {
-        const auto first = samples.begin() + qsizetype(at);
-        if (std::any_of(first, first + channels, [](float s) { return s != 0.0f; }))
-            kept.insert(kept.end(), first, first + channels);
-    }
-    return kept;
-}
-
-// Which independent decoder gives the reference: by content, the one built on the same
-// library as ours where there is one (mpg123 for MPEG audio, sox over opencore for AMR,
-// sox for WAV), or FFmpeg's own decoders.
-enum class Reference { ByContent, Ffmpeg };
-
-// `path` decoded into interleaved float at `rate` and `channels` (for MPEG audio by mpg123,
-// they must be the file's own). Empty when the tool failed; `messages` gets what it said,
-// and never stays empty when it failed.
+// `path` decoded into interleaved float at `rate` and `channels` by an independent tool: by
+// content, the one built on the same library as ours where there is one (mpg123 for MPEG
+// audio, sox over opencore for AMR, sox for WAV), or FFmpeg's own decoders. For MPEG audio
+// they must be the file's own. Empty when the tool failed; `messages` gets what it said, and
+// never stays empty when it failed.
 inline std::vector<float> referenceDecode(const QString& path, int rate, int channels,
-                                          QString* messages = nullptr,
-                                          Reference by = Reference::ByContent)
+                                          QString* messages = nullptr)
 {
     using namespace Qt::StringLiterals;
     QFile file(path);
@@ -62,20 +45,18 @@ inline std::vector<float> referenceDecode(const QString& path, int rate, int cha
     const bool sox = head.startsWith("#!AMR") ||
                      (wav && (field(20) == 0x11 || field(22) != channels ||
                               qFromLittleEndian<quint32>(head.constData() + 24) != quint32(rate)));
-    QString tool = u"ffmpeg"_s;
-    QStringList arguments = u"-v error -nostdin -i %1 -f f32le -ac %2 -ar %3 -"_s.split(u' ');
-    if (by == Reference::ByContent && sox) {
-        tool = u"sox"_s;
-        arguments = u"-V1 %1 -t f32 -c %2 -r %3 -"_s.split(u' ');
-    } else if (by == Reference::ByContent && !wav) {
-        tool = u"mpg123"_s; // the resync limit ours has
-        arguments = u"-q --resync-limit 65536 -e f32 -s %1"_s.split(u' ');
-    }
+    // The tool, then its arguments; mpg123 with the resync limit ours has.
+    QString command = u"mpg123 -q --resync-limit 65536 -e f32 -s %1"_s;
+    if (sox)
+        command = u"sox -V1 %1 -t f32 -c %2 -r %3 -"_s;
+    else if (wav)
+        command = u"ffmpeg -v error -nostdin -i %1 -f f32le -ac %2 -ar %3 -"_s;
+    QStringList arguments = command.split(u' ');
     arguments.replaceInStrings(u"%2"_s, QString::number(channels))
         .replaceInStrings(u"%3"_s, QString::number(rate))
         .replaceInStrings(u"%1"_s, path);
     QProcess process;
-    process.start(tool, arguments);
+    process.start(arguments.first(), arguments.mid(1));
     const bool ok = process.waitForFinished(60000) &&
                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();

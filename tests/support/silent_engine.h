@@ -16,8 +16,7 @@ public:
     // ("open:a.mp3", "seek:2000") and gets the next id, counting from 1 (lastId).
     QStringList calls;
     Audio::CommandId lastId = 0;
-    qint64 duration = -1; // ms
-    qint64 position = 0;  // ms
+    qint64 duration = -1, position = 0; // ms
 
     Audio::CommandId open(const QString& p) override { return call("open:", p); }
     Audio::CommandId openNext(const QString& p) override { return call("next:", p); }

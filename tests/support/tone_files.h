@@ -41,8 +41,8 @@ inline bool writeToneWav(const QString& path, int rate, qint64 frames, qint16 va
 // silence; anything else (a resampler's edge) as neither.
 struct Handover
 {
-    qint64 firstFrames = 0, secondFrames = 0;
-    qint64 gapFrames = 0; // silent frames between the last of `first` and the next of `second`
+    // gapFrames: silent frames between the last of `first` and the next of `second`.
+    qint64 firstFrames = 0, secondFrames = 0, gapFrames = 0;
     bool inOrder = false; // no frame of `first` after one of `second`, both present
 };
 
