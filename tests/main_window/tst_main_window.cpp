@@ -31,6 +31,14 @@ class TestMainWindow final : public QObject
     Marlet::Testing::SilentEngine* m_engine = nullptr;
     QTimer m_answerer;                          // every 10 ms, for m_answer
     std::function<void(QFileDialog*)> m_answer; // closes the next file dialog when it shows
+    bool m_refuseResize = false; // the window's next resize is undone, as a busy manager would
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize && std::exchange(m_refuseResize, false))
+            m_form->setFixedSize(static_cast<QResizeEvent*>(event)->oldSize());
+        return false;
+    }
 
     static QStringList words(const QString& text) { return text.split(u' ', Qt::SkipEmptyParts); }
     QWidget* control(const QString& name) const { return m_form->findChild<QWidget*>(name); }
@@ -181,6 +189,18 @@ private Q_SLOTS:
             QCOMPARE(m_form->outerHeightTwips(), height);
         }
         QVERIFY(m_log.isEmpty());
+
+        // A step the manager applies only after the window stopped waiting for it: "Show"
+        // goes on from there.
+        makeForm(false);
+        QVERIFY(showForm());
+        m_form->installEventFilter(this);
+        m_refuseResize = true;
+        m_form->Command4()->click();
+        QTest::qWait(Form1::resizeAnswerMs + 500);
+        QVERIFY(!m_form->tim()->isActive());
+        m_form->setFixedHeight(m_form->height() + 1);
+        QTRY_COMPARE_WITH_TIMEOUT(m_form->outerHeightTwips(), 6510, 30000);
     }
 
     // The handlers, as steps of a script over a list. Files: a, w, u (a name with spaces and
