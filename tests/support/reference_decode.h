@@ -23,8 +23,8 @@ inline QString fixture(const QString& name)
 inline std::vector<float> floatsFrom(const QByteArray& bytes)
 {
     std::vector<float> samples(size_t(bytes.size()) / sizeof(float));
-    if (!samples.empty()) // nothing read yet: no buffer to copy into
-        std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    std::copy_n(bytes.constData(), samples.size() * sizeof(float),
+                reinterpret_cast<char*>(samples.data()));
     return samples;
 }
 
