@@ -170,8 +170,10 @@ private Q_SLOTS:
         connect(m_engine.get(), &AudioEngine::endOfMedia, this, [&] {
             if (++ends == 1 && stop)
                 m_engine->stop();
-            if (ends == 1 && secondRate)
-                m_engine->openNext(path(u"2.wav"_s)), m_engine->play();
+            if (ends == 1 && secondRate) {
+                m_engine->openNext(path(u"2.wav"_s));
+                m_engine->play();
+            }
         });
         connect(m_engine.get(), &AudioEngine::stateChanged, this, [&](State state) {
             if (ends == 1 && state == State::Playing)

@@ -19,8 +19,10 @@ inline QString tool(const QString& program, const QStringList& args)
     process.start(program, args);
     const bool ok = process.waitForFinished(20000) &&
                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (!ok)
-        process.kill(), process.waitForFinished(2000);
+    if (!ok) {
+        process.kill();
+        process.waitForFinished(2000);
+    }
     return ok ? QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed() : QString();
 }
 
@@ -43,8 +45,10 @@ public:
     ~Player()
     {
         m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill(), m_process.waitForFinished(5000);
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
     }
     QProcess& process() { return m_process; }
     // Standard error so far (run-time errors and quiet failures are written there).

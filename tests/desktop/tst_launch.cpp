@@ -32,7 +32,10 @@ private Q_SLOTS:
         parec.setStandardOutputFile(dir.filePath(u"heard"_s));
         parec.start(u"parec"_s, {u"--device=marlet_out.monitor"_s, u"--format=float32le"_s,
                                  u"--channels=1"_s, u"--rate=8000"_s, u"--latency-msec=20"_s});
-        const auto stop = qScopeGuard([&] { parec.kill(), parec.waitForFinished(5000); });
+        const auto stop = qScopeGuard([&] {
+            parec.kill();
+            parec.waitForFinished(5000);
+        });
         // Waits until the levels heard, in quarters, in order, are `levels`: each held for
         // 50 ms at least, silence left out.
         const auto hears = [&](const QList<int>& levels) {

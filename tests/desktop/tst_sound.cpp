@@ -29,7 +29,11 @@ public:
                 [this] { m_bytes += readAllStandardOutput(); });
         startCommand(command);
     }
-    ~Helper() override { kill(), waitForFinished(5000); }
+    ~Helper() override
+    {
+        kill();
+        waitForFinished(5000);
+    }
     // What it printed, as float samples.
     Samples samples() const { return Marlet::Testing::floatsFrom(m_bytes); }
 

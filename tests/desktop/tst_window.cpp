@@ -60,8 +60,8 @@ private Q_SLOTS:
         }
     }
 
-    // Every window asks for a fixed frame: closing, no resizing or maximizing; only the main
-    // window asks for a taskbar entry.
+    // Every window asks for a fixed frame: moving and closing, no resizing, minimizing or
+    // maximizing; only the main window asks for a taskbar entry.
     void framesAskForAFixedSize_data()
     {
         QTest::addColumn<QString>("title");
@@ -80,6 +80,10 @@ private Q_SLOTS:
             clickAt(main, opener);
         const qulonglong shown = window(title);
         QVERIFY(shown);
+        // Moving and closing, with a border, a title and a menu: no minimize button (a
+        // manager such as openbox still offers minimizing from its own menu).
+        QCOMPARE(prop(shown, u"_MOTIF_WM_HINTS"_s).section(u'=', 1).trimmed(),
+                 u"0x3, 0x24, 0x1a, 0x0, 0x0"_s);
         // The same size asked for as the least and the most.
         const QRegularExpression fixed(u"minimum size: (\\d+ by \\d+)\\n.*maximum size: \\1\\b"_s,
                                        QRegularExpression::DotMatchesEverythingOption);

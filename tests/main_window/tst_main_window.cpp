@@ -42,7 +42,11 @@ class TestMainWindow final : public QObject
 
     static QStringList words(const QString& text) { return text.split(u' ', Qt::SkipEmptyParts); }
     QWidget* control(const QString& name) const { return m_form->findChild<QWidget*>(name); }
-    bool showForm() { return m_form->show(), QTest::qWaitForWindowExposed(m_form.get()); }
+    bool showForm()
+    {
+        m_form->show();
+        return QTest::qWaitForWindowExposed(m_form.get());
+    }
     // The status bar lies along the bottom edge, across the full width.
     bool statusBarDocked() const
     {
