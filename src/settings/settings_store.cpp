@@ -46,25 +46,29 @@ bool isStoreLine(QStringView line)
     if (line.startsWith(u';'))
         return true;
     // Qt writes "=" and "/" in keys and section names escaped, and "%" only before two hex
-    // digits or "U" and four.
+    // digits or "U" and four. A key below its section's first level is written with a
+    // backslash between the levels, and a first level named "general" as "[%General]".
     const auto escapesRight = [](QStringView text) {
         static const QRegularExpression percent(
             QStringLiteral("%(?![0-9A-Fa-f]{2}|U[0-9A-Fa-f]{4})"));
         return !text.contains(percent);
     };
-    const auto plain = [&](QStringView text) {
+    const auto plain = [&](QStringView text, bool levels) {
         return !text.trimmed().isEmpty() && !text.contains(u'[') && !text.contains(u']') &&
-               !text.contains(u';') && !text.contains(u'"') && !text.contains(u'\\') &&
-               !text.contains(u'=') && !text.contains(u'/') && escapesRight(text);
+               !text.contains(u';') && !text.contains(u'"') &&
+               (levels || !text.contains(u'\\')) && !text.contains(u'=') &&
+               !text.contains(u'/') && escapesRight(text);
     };
-    if (line.startsWith(u'['))
-        return line.endsWith(u']') && plain(line.sliced(1, line.size() - 2));
+    if (line.startsWith(u'[')) {
+        return line == u"[%General]" ||
+               (line.endsWith(u']') && plain(line.sliced(1, line.size() - 2), false));
+    }
     const qsizetype equals = line.indexOf(u'=');
-    return equals > 0 && plain(line.first(equals));
+    return equals > 0 && plain(line.first(equals), true);
 }
 
-// Whether `bytes` can be a store in the form Qt writes: UTF-8 text without control
-// characters, every line blank or a store line. Qt's own reader takes random bytes without
+// Whether `bytes` can be a store in the form Qt writes: UTF-8 text with no control
+// characters below the space but tabs and line ends, every line blank or a store line. Qt's own reader takes random bytes without
 // a word, and reports a broken line only to the first reader of a file in a run.
 bool isStoreText(const QByteArray& bytes)
 {
@@ -76,7 +80,7 @@ bool isStoreText(const QByteArray& bytes)
     text.replace(u'\r', u'\n'); // Qt's reader ends a line at either
     for (const QStringView line : QStringView(text).split(u'\n')) {
         for (const QChar c : line) {
-            if ((c < u' ' && c != u'\t' && c != u'\r') || c == u'\x7f')
+            if (c < u' ' && c != u'\t' && c != u'\r')
                 return false;
         }
         const QStringView trimmed = line.trimmed();

@@ -80,8 +80,10 @@ private Q_SLOTS:
         QTest::newRow("hash line") << QByteArray("# mine\n[Settings]\n") << QString();
         QTest::newRow("control byte") << QByteArray("[Settings]\nLast%20Dir=\x01") << QString();
         QTest::newRow("a key Qt escapes") << QByteArray("[Settings]\nLast/Dir=/x\n") << QString();
-        QTest::newRow("a valid store, CRLF and CR")
-            << QByteArray("; mine\r\n\r\n[Settings]\rLast%20Dir=/kept\r\n") << u"/kept"_s;
+        QTest::newRow("a valid store, CRLF and CR, keys Qt writes in other places")
+            << QByteArray("; mine\r\n\r\n[Settings]\rLast%20Dir=/kept\r\nA%2fB=\\x7f\n"
+                          "[General]\ngeneral%2fC=y\n")
+            << u"/kept"_s;
     }
     void notAStoreIsLeftAlone()
     {
