@@ -55,9 +55,8 @@ bool isStoreLine(QStringView line)
     };
     const auto plain = [&](QStringView text, bool levels) {
         return !text.trimmed().isEmpty() && !text.contains(u'[') && !text.contains(u']') &&
-               !text.contains(u';') && !text.contains(u'"') &&
-               (levels || !text.contains(u'\\')) && !text.contains(u'=') &&
-               !text.contains(u'/') && escapesRight(text);
+               !text.contains(u';') && !text.contains(u'"') && (levels || !text.contains(u'\\')) &&
+               !text.contains(u'=') && !text.contains(u'/') && escapesRight(text);
     };
     if (line.startsWith(u'[')) {
         return line == u"[%General]" ||
@@ -68,8 +67,9 @@ bool isStoreLine(QStringView line)
 }
 
 // Whether `bytes` can be a store in the form Qt writes: UTF-8 text with no control
-// characters below the space but tabs and line ends, every line blank or a store line. Qt's own reader takes random bytes without
-// a word, and reports a broken line only to the first reader of a file in a run.
+// characters below the space but tabs and line ends, every line blank or a store line.
+// Qt's own reader takes random bytes without a word, and reports a broken line only to
+// the first reader of a file in a run.
 bool isStoreText(const QByteArray& bytes)
 {
     // Stateless: a sequence cut short at the end is an error, not kept for more bytes.
