@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <memory>
 
 namespace Marlet::Settings {
@@ -46,24 +47,27 @@ bool isStoreLine(QStringView line)
     if (line.startsWith(u';'))
         return true;
     // Qt writes "=" and "/" in keys and section names escaped, and "%" only before two hex
-    // digits or "U" and four. A key below its section's first level is written with a
-    // backslash between the levels, and a first level named "general" as "[%General]".
+    // digits or "U" and four; a first level named "general" is the section "[%General]".
     const auto escapesRight = [](QStringView text) {
         static const QRegularExpression percent(
             QStringLiteral("%(?![0-9A-Fa-f]{2}|U[0-9A-Fa-f]{4})"));
         return !text.contains(percent);
     };
-    const auto plain = [&](QStringView text, bool levels) {
+    const auto plain = [&](QStringView text) {
         return !text.trimmed().isEmpty() && !text.contains(u'[') && !text.contains(u']') &&
-               !text.contains(u';') && !text.contains(u'"') && (levels || !text.contains(u'\\')) &&
+               !text.contains(u';') && !text.contains(u'"') && !text.contains(u'\\') &&
                !text.contains(u'=') && !text.contains(u'/') && escapesRight(text);
     };
-    if (line.startsWith(u'[')) {
+    if (line.startsWith(u'['))
         return line == u"[%General]" ||
-               (line.endsWith(u']') && plain(line.sliced(1, line.size() - 2), false));
-    }
+               (line.endsWith(u']') && plain(line.sliced(1, line.size() - 2)));
     const qsizetype equals = line.indexOf(u'=');
-    return equals > 0 && plain(line.first(equals), true);
+    if (equals <= 0)
+        return false;
+    // Qt writes a backslash between a key's levels, and its reader also takes one as
+    // escaping the character after it ("=", a line end): only one between levels is taken.
+    const QList<QStringView> levels = line.first(equals).split(u'\\');
+    return std::all_of(levels.begin(), levels.end(), plain);
 }
 
 // Whether `bytes` can be a store in the form Qt writes: UTF-8 text with no control
