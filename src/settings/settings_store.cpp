@@ -58,16 +58,28 @@ bool isStoreLine(QStringView line)
                !text.contains(u';') && !text.contains(u'"') && !text.contains(u'\\') &&
                !text.contains(u'=') && !text.contains(u'/') && escapesRight(text);
     };
-    if (line.startsWith(u'['))
-        return line == u"[%General]" ||
-               (line.endsWith(u']') && plain(line.sliced(1, line.size() - 2)));
+    // An empty level ("a%2F" is "a/") is written back as a backslash before the "=", which
+    // Qt's reader then takes as escaping it.
+    const auto noEmptyLevel = [](QStringView text) {
+        static const QRegularExpression slash(QStringLiteral("%(?:2[Ff]|U002[Ff])|\\\\"));
+        return !text.toString().replace(slash, QStringLiteral("/")).split(u'/').contains(QString());
+    };
+    if (line.startsWith(u'[')) {
+        if (line == u"[%General]")
+            return true;
+        if (!line.endsWith(u']'))
+            return false;
+        const QStringView section = line.sliced(1, line.size() - 2);
+        return plain(section) && noEmptyLevel(section);
+    }
     const qsizetype equals = line.indexOf(u'=');
     if (equals <= 0)
         return false;
     // Qt writes a backslash between a key's levels, and its reader also takes one as
     // escaping the character after it ("=", a line end): only one between levels is taken.
-    const QList<QStringView> levels = line.first(equals).split(u'\\');
-    return std::all_of(levels.begin(), levels.end(), plain);
+    const QStringView key = line.first(equals);
+    const QList<QStringView> levels = key.split(u'\\');
+    return std::all_of(levels.begin(), levels.end(), plain) && noEmptyLevel(key);
 }
 
 // Whether `bytes` can be a store in the form Qt writes: UTF-8 text with no control
