@@ -40,6 +40,17 @@ QString where(const QSettings& settings)
     return QDir::toNativeSeparators(settings.fileName());
 }
 
+// `text` without the spaces and tabs around it, the only white space Qt's reader trims.
+QStringView trimmed(QStringView text)
+{
+    const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    while (!text.isEmpty() && blank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && blank(text.back()))
+        text.chop(1);
+    return text;
+}
+
 // Whether `line` (trimmed, not blank) is a comment (";"), a "[section]" header or a
 // "key=value" pair whose key holds none of the characters Qt escapes in keys.
 bool isStoreLine(QStringView line)
@@ -54,7 +65,7 @@ bool isStoreLine(QStringView line)
         return !text.contains(percent);
     };
     const auto plain = [&](QStringView text) {
-        return !text.trimmed().isEmpty() && !text.contains(u'[') && !text.contains(u']') &&
+        return !trimmed(text).isEmpty() && !text.contains(u'[') && !text.contains(u']') &&
                !text.contains(u';') && !text.contains(u'"') && !text.contains(u'\\') &&
                !text.contains(u'=') && !text.contains(u'/') && escapesRight(text);
     };
@@ -62,7 +73,11 @@ bool isStoreLine(QStringView line)
     // Qt's reader then takes as escaping it.
     const auto noEmptyLevel = [](QStringView text) {
         static const QRegularExpression slash(QStringLiteral("%(?:2[Ff]|U002[Ff])|\\\\"));
-        return !text.toString().replace(slash, QStringLiteral("/")).split(u'/').contains(QString());
+        return !trimmed(text)
+                    .toString()
+                    .replace(slash, QStringLiteral("/"))
+                    .split(u'/')
+                    .contains(QString());
     };
     if (line.startsWith(u'[')) {
         if (line == u"[%General]")
@@ -99,8 +114,8 @@ bool isStoreText(const QByteArray& bytes)
             if (c < u' ' && c != u'\t' && c != u'\r')
                 return false;
         }
-        const QStringView trimmed = line.trimmed();
-        if (!trimmed.isEmpty() && !isStoreLine(trimmed))
+        const QStringView content = trimmed(line);
+        if (!content.isEmpty() && !isStoreLine(content))
             return false;
     }
     return true;
