@@ -52,7 +52,7 @@ QStringView trimmed(QStringView text)
 }
 
 // Whether `line` (trimmed, not blank) is a comment (";"), a "[section]" header or a
-// "key=value" pair whose key's levels hold none of the characters Qt escapes in keys.
+// "key=value" pair whose key holds none of the characters Qt escapes in keys.
 bool isStoreLine(QStringView line)
 {
     if (line.startsWith(u';'))
@@ -72,7 +72,7 @@ bool isStoreLine(QStringView line)
     // An empty level ("a%2F" is "a/") is written back as a backslash before the "=", which
     // Qt's reader then takes as escaping it.
     const auto noEmptyLevel = [](QStringView text) {
-        static const QRegularExpression slash(QStringLiteral("%(?:2[Ff]|U002[Ff])"));
+        static const QRegularExpression slash(QStringLiteral("%(?:2[Ff]|U002[Ff])|\\\\"));
         return !trimmed(text)
                     .toString()
                     .replace(slash, QStringLiteral("/"))
