@@ -52,7 +52,7 @@ QStringView trimmed(QStringView text)
 }
 
 // Whether `line` (trimmed, not blank) is a comment (";"), a "[section]" header or a
-// "key=value" pair whose key holds none of the characters Qt escapes in keys.
+// "key=value" pair whose key's levels hold none of the characters Qt escapes in keys.
 bool isStoreLine(QStringView line)
 {
     if (line.startsWith(u';'))

@@ -82,6 +82,8 @@ private Q_SLOTS:
         QTest::newRow("a key Qt escapes") << QByteArray("[Settings]\nLast/Dir=/x\n") << QString();
         QTest::newRow("a backslash before =") << QByteArray("[Settings]\nA\\=1\n") << QString();
         QTest::newRow("an empty level") << QByteArray("[Settings]\nA%2f=1\n") << QString();
+        QTest::newRow("an empty level, backslash and %2f")
+            << QByteArray("[Settings]\nA\\%2fB=1\n") << QString();
         QTest::newRow("an empty level, trimmed") << QByteArray("[A%2f ]\nB=1\n") << QString();
         QTest::newRow("a valid store, CRLF and CR, keys Qt writes in other places")
             << QByteArray("; mine\r\n\r\n[Settings]\rLast%20Dir=/kept\r\nA%2fB=\\x7f\n"
